@@ -1,0 +1,142 @@
+#include "app/file_list.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// "Exactly a directory": a real folder, not a symbolic link to one, so a
+// walk never follows links into loops.
+bool IsPlainDirectory(const fs::directory_entry& entry) {
+  std::error_code ec;
+  return entry.symlink_status(ec).type() == fs::file_type::directory;
+}
+
+template <typename Visit>
+void Walk(const std::string& folder, Visit&& visit) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  // Unreadable folders are passed over, as an enumeration that finds nothing.
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    visit(*it, folder + it->path().filename().string());
+  }
+}
+
+}  // namespace
+
+const std::vector<std::string>& TFileList::SupportedExtensions() {
+  static const std::vector<std::string> exts = {".wav", ".mp3", ".ogg", ".wma", ".ape"};
+  return exts;
+}
+
+std::string TFileList::LowerExt(const fs::path& path) {
+  std::string ext = path.extension().string();
+  for (char& c : ext) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return ext;
+}
+
+std::string TFileList::LengthText(std::int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  const std::int64_t minutes = seconds / 60;
+  const std::int64_t rest = seconds - minutes * 60;
+  return std::to_string(minutes) + ":" + (rest < 10 ? "0" : "") + std::to_string(rest);
+}
+
+void TFileList::AddPaths(const std::vector<std::string>& paths) {
+  for (const auto& path : paths) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+      ScanFolder(path);
+    } else {
+      AddFile(path);
+    }
+  }
+}
+
+void TFileList::ScanFolder(std::string folder) {
+  folder = WithSlash(std::move(folder));
+  Walk(folder, [this](const fs::directory_entry& entry, const std::string& full) {
+    if (IsPlainDirectory(entry)) {
+      if (subdirs_) ScanFolder(full);
+    } else {
+      AddFile(full);
+    }
+  });
+}
+
+void TFileList::CollectFolder(std::string folder, std::vector<std::string>& into) {
+  folder = WithSlash(std::move(folder));
+  Walk(folder, [&into](const fs::directory_entry& entry, const std::string& full) {
+    if (IsPlainDirectory(entry)) {
+      CollectFolder(full, into);
+    } else {
+      into.push_back(full);
+    }
+  });
+}
+
+void TFileList::AddFile(const std::string& path) {
+  const fs::path p(path);
+  const std::string ext = LowerExt(p);
+  const auto& supported = SupportedExtensions();
+  if (std::find(supported.begin(), supported.end(), ext) == supported.end()) return;
+  const TProbeResult probe = prober_.Probe(p, ext);
+  TFileRow row;
+  row.Caption = p.filename().string();
+  row.Length = LengthText(probe.Seconds);
+  row.Samplerate = std::to_string(probe.SampleRate) + " Hz";
+  row.Bitrate = probe.BitrateText;
+  row.Path = path;
+  rows_.push_back(std::move(row));
+  if (OnRowAdded) OnRowAdded(Count() - 1);
+}
+
+void TFileList::Clear() {
+  rows_.clear();
+  if (OnReset) OnReset();
+}
+
+int TFileList::Delete(std::vector<int> indexes) {
+  std::sort(indexes.begin(), indexes.end());
+  indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  int removed = 0;
+  for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
+    if (*it < 0 || *it >= Count()) continue;
+    rows_.erase(rows_.begin() + *it);
+    ++removed;
+    if (OnRowRemoved) OnRowRemoved(*it);
+  }
+  return removed;
+}
+
+void TFileList::SetAllChecked(bool checked) {
+  for (int i = 0; i < Count(); ++i) SetChecked(i, checked);
+}
+
+void TFileList::SetChecked(int index, bool checked) {
+  if (index < 0 || index >= Count()) return;
+  rows_[static_cast<std::size_t>(index)].Checked = checked;
+  Changed(index);
+}
+
+void TFileList::SetState(int index, TRowImage image, std::string message) {
+  if (index < 0 || index >= Count()) return;
+  auto& row = rows_[static_cast<std::size_t>(index)];
+  row.Image = image;
+  row.Message = std::move(message);
+  Changed(index);
+}
+
+void TFileList::Changed(int index) {
+  if (OnRowChanged) OnRowChanged(index);
+}
+

@@ -1,0 +1,85 @@
+// The list of input files: one row per file, in the order added, with the
+// cells the window shows, a check box and a state image. Folder walking and
+// the row texts live here so the window and the command line list files
+// identically.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+
+enum class TRowImage { None, InProgress, Done, Failed };
+
+struct TFileRow {
+  std::string Caption;     // "Filename": the file name without its folder
+  std::string Length;      // "Length": m:ss
+  std::string Samplerate;  // "Samplerate": "44100 Hz"
+  std::string Bitrate;     // "Bitrate": "16 bps" or "128 kbps"
+  std::string Path;        // hidden "Path": the full path
+  bool Checked = true;
+  TRowImage Image = TRowImage::None;
+  std::string Message;  // why the row failed; empty otherwise
+};
+
+// What probing a file reports for its row.
+struct TProbeResult {
+  std::int64_t Seconds = 0;
+  int SampleRate = 0;
+  std::string BitrateText;
+};
+
+// Opens a file with the source of its extension and reads its length, rate
+// and bit rate (or bits per sample). Throws on a file the source rejects.
+class TSourceProber {
+ public:
+  virtual ~TSourceProber() = default;
+  // ext is the lower-cased extension with its dot, one of SupportedExtensions.
+  virtual TProbeResult Probe(const std::filesystem::path& path, const std::string& ext) = 0;
+};
+
+class TFileList {
+ public:
+  // Notified after each change; index -1 means "everything changed".
+  std::function<void()> OnReset;
+  std::function<void(int)> OnRowAdded;
+  std::function<void(int)> OnRowChanged;
+  std::function<void(int)> OnRowRemoved;
+
+  TFileList(TSourceProber& prober, const bool& subdirs) : prober_(prober), subdirs_(subdirs) {}
+
+  static const std::vector<std::string>& SupportedExtensions();
+  // Lower-cased extension with its dot ("" when there is none).
+  static std::string LowerExt(const std::filesystem::path& path);
+  // 185 s -> "3:05", 3725 s -> "62:05", 7 s -> "0:07".
+  static std::string LengthText(std::int64_t seconds);
+
+  int Count() const { return static_cast<int>(rows_.size()); }
+  const TFileRow& Row(int index) const { return rows_.at(static_cast<std::size_t>(index)); }
+
+  // Each path: a folder is scanned, anything else is added as a file. A file
+  // that fails to probe ends the call with its exception; earlier rows stay.
+  void AddPaths(const std::vector<std::string>& paths);
+  void ScanFolder(std::string folder);
+  // The same walk, always into subfolders, collecting file paths.
+  static void CollectFolder(std::string folder, std::vector<std::string>& into);
+  void AddFile(const std::string& path);
+
+  void Clear();
+  // Removes the rows at the given indexes; returns how many were removed.
+  int Delete(std::vector<int> indexes);
+  void SetAllChecked(bool checked);
+  void SetChecked(int index, bool checked);
+  void SetState(int index, TRowImage image, std::string message = std::string());
+
+ private:
+  void Changed(int index);
+
+  TSourceProber& prober_;
+  const bool& subdirs_;
+  std::vector<TFileRow> rows_;
+};
+

@@ -1,0 +1,145 @@
+#include "app/language_table.h"
+
+#include <utility>
+
+#include "platform/ini_file.h"
+
+namespace {
+
+struct KeyText {
+  const char* key;
+  const char* text;
+};
+
+// In the order a language file is applied.
+constexpr KeyText kBuiltIn[kLanguageKeyCount] = {
+    {"MFile.Caption", "&File"},
+    {"MAddFiles.Caption", "Add Files ..."},
+    {"MAddFolder.Caption", "Add Folder ..."},
+    {"MDelete.Caption", "Delete"},
+    {"MClear.Caption", "Clear"},
+    {"MEject.Caption", "Eject CD"},
+    {"MCloseTray.Caption", "Close CD"},
+    {"MExit.Caption", "Exit"},
+    {"MList.Caption", "List"},
+    {"MCheckAll.Caption", "Check All"},
+    {"MUncheckAll.Caption", "Uncheck All"},
+    {"MConvert.Caption", "Convert"},
+    {"MStart.Caption", "Start"},
+    {"MPause.Caption", "Pause"},
+    {"MStop.Caption", "Stop"},
+    {"MGrab.Caption", "Grab"},
+    {"MGetTracks.Caption", "Get Tracks"},
+    {"MGrabStart.Caption", "Start"},
+    {"MGrabPause.Caption", "Pause"},
+    {"MGrabStop.Caption", "Stop"},
+    {"MOptions.Caption", "Options"},
+    {"MSettings.Caption", "Settings"},
+    {"MLanguage.Caption", "Language"},
+    {"MLangEnglish.Caption", "English"},
+    {"MLangRussian.Caption", "Russian"},
+    {"MHelp.Caption", "Help"},
+    {"MAbout.Caption", "About Program"},
+    {"ListView1.Column[0].Caption", "Filename"},
+    {"ListView1.Column[1].Caption", "Length"},
+    {"ListView1.Column[2].Caption", "Samplerate"},
+    {"ListView1.Column[3].Caption", "Bitrate"},
+    {"tbEject.Hint", "Eject CD"},
+    {"tbCloseTray.Hint", "Close CD tray"},
+    {"tbAddFiles.Hint", "Add files"},
+    {"tbAddFolder.Hint", "Add folder"},
+    {"tbDelete.Hint", "Delete selected files"},
+    {"tbClear.Hint", "Clear the list"},
+    {"tbConvert.Hint", "Start converting"},
+    {"tbPause.Hint", "Pause"},
+    {"tbStop.Hint", "Stop"},
+    {"tbSettings.Hint", "Settings"},
+    {"OpenDialog1.Filter",
+     "All Supported Files|*.wav;*.mp3;*.ogg;*.wma;*.ape|WAV Files (*.wav)|*.wav|"
+     "MP3 Files (*.mp3)|*.mp3|OGG Files (*.ogg)|*.ogg|WMA File (*.wma)|*.wma|"
+     "APE File (*.ape)|*.ape"},
+    {"StringSelectItem", ""},
+    {"StringConverting", ""},
+    {"FormSettings.Caption", "Settings"},
+    {"FormSettings.LabelDrives.Caption", "Drives:"},
+    {"FormSettings.GroupBoxSaving.Caption", " Saving "},
+    {"FormSettings.LabelOutput.Caption", "Output Directory:"},
+    {"FormSettings.GroupBoxConverting.Caption", " Converting "},
+    {"FormSettings.LabelBitrate.Caption", "Bitrate (mp3, wma):"},
+    {"FormSettings.LabelConvertTo.Caption", "Convert to:"},
+    {"FormSettings.LabelOggQuality.Caption", "Ogg Quality:"},
+    {"FormSettings.LabelApeCompression.Caption", "Ape Compression"},
+    {"FormSettings.CheckBoxOutputSame.Caption", "same as input directory"},
+    {"FormSettings.ButtonClose.Caption", "Close"},
+    {"FormSettings.CheckBoxDeleteSource.Caption", "delete source files"},
+    {"FormSettings.GroupBoxWav.Caption", " WAV File "},
+    {"FormSettings.LabelChannels.Caption", "Channels:"},
+    {"FormSettings.LabelSr.Caption", "Sample Rate:"},
+    {"FormSettings.LabelBps.Caption", "Bits Per Sample:"},
+    {"FormSettings.LabelFormat.Caption", "Format:"},
+    {"FormSettings.LabelPriority.Caption", "Thread Prioriry:"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[0]", "Idle"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[1]", "Lowest"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[2]", "Lower"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[3]", "Normal"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[4]", "Higher"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[5]", "Highest"},
+    {"FormSettings.ComboBoxPriority.Items.Strings[6]", "Critical"},
+    {"FormAbout.Caption", "About Program"},
+    {"FormAbout.LabelAbout.Caption", "convert audio files, grab audio from cd"},
+    {"FormAbout.LabelAuthor.Caption", "The Quellmark developers"},
+    {"FormAbout.LabelSite.Caption", "https://quellmark.example.org/"},
+};
+
+int IndexOf(std::string_view key) {
+  for (std::size_t i = 0; i < kLanguageKeyCount; ++i) {
+    if (key == kBuiltIn[i].key) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+TLanguageTable::TLanguageTable() {
+  for (std::size_t i = 0; i < kLanguageKeyCount; ++i) texts_[i] = kBuiltIn[i].text;
+}
+
+const std::array<const char*, kLanguageKeyCount>& TLanguageTable::Keys() {
+  static const auto keys = [] {
+    std::array<const char*, kLanguageKeyCount> k{};
+    for (std::size_t i = 0; i < kLanguageKeyCount; ++i) k[i] = kBuiltIn[i].key;
+    return k;
+  }();
+  return keys;
+}
+
+std::string TLanguageTable::BuiltIn(std::string_view key) {
+  const int i = IndexOf(key);
+  return i < 0 ? std::string() : std::string(kBuiltIn[i].text);
+}
+
+const std::string& TLanguageTable::Text(std::string_view key) const {
+  static const std::string empty;
+  const int i = IndexOf(key);
+  return i < 0 ? empty : texts_[static_cast<std::size_t>(i)];
+}
+
+void TLanguageTable::SetText(std::string_view key, std::string text) {
+  const int i = IndexOf(key);
+  if (i >= 0) texts_[static_cast<std::size_t>(i)] = std::move(text);
+}
+
+void TLanguageTable::Apply(const std::filesystem::path& languageFile) {
+  const platform::TIniFile ini(languageFile);
+  for (std::size_t i = 0; i < kLanguageKeyCount; ++i) {
+    texts_[i] = ini.ReadString(kLanguageSection, kBuiltIn[i].key, texts_[i]);
+  }
+}
+
+std::filesystem::path TLanguageTable::FileFor(const std::filesystem::path& dir,
+                                              std::string_view name) {
+  // A name is a file in the language folder, never a path leading elsewhere.
+  if (name.empty() || name.find('/') != std::string_view::npos) return {};
+  return dir / (std::string(name) + ".ini");
+}
+

@@ -1,0 +1,53 @@
+#include "app/language_table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/app_paths.h"
+#include "platform/ini_file.h"
+#include "temp_dir.h"
+
+TEST(LanguageTable, MissingFileOrKeysLeaveTheCurrentTexts) {
+  TTempDir dir;
+  TLanguageTable table;
+  table.Apply(TLanguageTable::FileFor(dir.Path(), "Klingon"));
+  for (const char* key : TLanguageTable::Keys()) EXPECT_EQ(table.Text(key), TLanguageTable::BuiltIn(key));
+  EXPECT_EQ(table.Text("StringSelectItem"), "");
+
+  TTempDir::WriteText(dir / "A.ini", "[Interface]\nMFile.Caption=Datei\nMStart.Caption=Los\n");
+  TTempDir::WriteText(dir / "B.ini", "[interface]\nmstart.caption=Go\n");
+  table.Apply(TLanguageTable::FileFor(dir.Path(), "A"));
+  table.Apply(TLanguageTable::FileFor(dir.Path(), "B"));
+  EXPECT_EQ(table.Text("MFile.Caption"), "Datei");  // B lacks it: stays as A set it
+  EXPECT_EQ(table.Text("MStart.Caption"), "Go");
+  EXPECT_TRUE(TLanguageTable::FileFor(dir.Path(), "../A").empty());
+}
+
+// Every key the program applies is in both shipped files, and each file holds
+// nothing else, so a translation can never silently miss a text.
+TEST(LanguageTable, ShippedFilesHoldExactlyTheSeventyThreeKeys) {
+  const auto& keys = TLanguageTable::Keys();
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), 73u);
+  const auto dir = platform::LanguageDir();
+  for (const char* name : {"English", "Russian"}) {
+    const auto file = TLanguageTable::FileFor(dir, name);
+    ASSERT_TRUE(std::filesystem::exists(file)) << file;
+    platform::TIniFile ini(file);
+    for (const char* key : keys) {
+      EXPECT_NE(ini.ReadString("Interface", key, "\x01missing"), "\x01missing") << name << ": " << key;
+    }
+    const std::string text = TTempDir::ReadText(file);
+    int lines = 0;
+    for (std::size_t at = text.find('='); at != std::string::npos; at = text.find('=', at + 1)) {
+      if (at == 0 || text[text.rfind('\n', at) + 1] != ';') ++lines;
+      at = text.find('\n', at);
+      if (at == std::string::npos) break;
+    }
+    EXPECT_EQ(lines, 73) << name;
+  }
+  TLanguageTable russian;
+  russian.Apply(TLanguageTable::FileFor(dir, "Russian"));
+  EXPECT_EQ(russian.Text("MExit.Caption"), "Выход");
+  EXPECT_EQ(russian.Text("StringConverting"), "Конвертируется: ");
+}

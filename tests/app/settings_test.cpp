@@ -1,0 +1,74 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ini_file.h"
+#include "temp_dir.h"
+
+using platform::TIniFile;
+
+TEST(Settings, FirstRunGivesTheDefaultsAndSavingWritesAllFifteenKeysInOrder) {
+  TTempDir dir;
+  const auto file = dir / "quellmark.ini";
+  TSettings s("/opt/q/");
+  s.Load(TIniFile(file));
+  EXPECT_EQ(s.Language, "English");
+  EXPECT_EQ(s.OutputDir, "/opt/q/");
+  EXPECT_EQ(s.outputType, 0);
+  EXPECT_EQ(s.wavBps, 8);
+  EXPECT_EQ(s.wavCh, 1);
+  EXPECT_EQ(s.wavSr, 22050);
+  EXPECT_EQ(s.wavFormat, 0);
+  EXPECT_TRUE(s.asInput);
+  EXPECT_FALSE(s.deleteSource);
+  EXPECT_TRUE(s.subdirs);
+  EXPECT_EQ(s.threadPrioriry, 3);
+  EXPECT_EQ(s.Bitrate, "128");
+
+  TIniFile ini(file);
+  s.Save(ini);
+  EXPECT_EQ(TTempDir::ReadText(file),
+            "[Options]\nLanguage=English\nOutputDir=/opt/q/\ndriveType=0\nthreadPrioriry=3\n"
+            "asInput=1\ndeleteSource=0\nsubdirs=1\noutputType=0\nBitrate=128\noggQuality=3\n"
+            "apeCompression=2000\nwavCh=1\nwavBps=8\nwavSr=22050\nwavFormat=0\n");
+}
+
+TEST(Settings, StoredValuesRoundTripAsDesigned) {
+  TTempDir dir;
+  const auto file = dir / "quellmark.ini";
+  TTempDir::WriteText(file,
+                      "[Options]\nthreadPrioriry=9\nasInput=5\nBitrate=112\nwavSr=abc\n"
+                      "deleteSource=0\nLanguage=Klingon\n");
+  TSettings s("/p/");
+  s.Load(TIniFile(file));
+  EXPECT_EQ(s.threadPrioriry, 9);
+  EXPECT_TRUE(s.asInput);
+  EXPECT_EQ(s.Bitrate, "112");
+  EXPECT_EQ(s.wavSr, 22050);  // unparsable: the default
+  EXPECT_EQ(s.Language, "Klingon");
+
+  TIniFile ini(file);
+  s.Save(ini);
+  TIniFile back(file);
+  EXPECT_EQ(back.ReadString("Options", "threadPrioriry", ""), "9");
+  EXPECT_EQ(back.ReadString("Options", "asInput", ""), "1");
+  EXPECT_EQ(back.ReadString("Options", "wavSr", ""), "22050");
+  EXPECT_EQ(back.ReadString("Options", "Language", ""), "Klingon");
+}
+
+TEST(Settings, SetByNameTakesExactKeyNames) {
+  TSettings s;
+  EXPECT_TRUE(s.SetByName("outputType", "0"));
+  EXPECT_TRUE(s.SetByName("wavSr", "44100"));
+  EXPECT_TRUE(s.SetByName("asInput", "0"));
+  EXPECT_TRUE(s.SetByName("OutputDir", "/music/converted"));
+  EXPECT_TRUE(s.SetByName("Bitrate", "192"));
+  EXPECT_EQ(s.wavSr, 44100);
+  EXPECT_FALSE(s.asInput);
+  EXPECT_EQ(s.OutputDir, "/music/converted");
+  EXPECT_FALSE(s.SetByName("wavsr", "8000"));      // names are exact
+  EXPECT_FALSE(s.SetByName("wavCh", "two"));       // integers must parse
+  EXPECT_FALSE(s.SetByName("threadPriority", "1"));
+  EXPECT_EQ(s.wavSr, 44100);
+  EXPECT_EQ(s.wavCh, 1);
+}
