@@ -1,0 +1,89 @@
+#include "pipeline/au_file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "pipeline/au_exception.h"
+
+TAuFileStream::TAuFileStream(const std::filesystem::path& FileName, uint16_t Mode) {
+  int flags = O_CLOEXEC;
+  if (Mode == fmCreate) {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else {
+    switch (Mode & 3) {
+      case 1: flags |= O_WRONLY; break;
+      case 2: flags |= O_RDWR; break;
+      default: flags |= O_RDONLY; break;
+    }
+  }
+  do {
+    FHandle = ::open(FileName.c_str(), flags, 0666);
+  } while (FHandle < 0 && errno == EINTR);
+  if (FHandle < 0) throw EAuException(std::strerror(errno));
+  if (Mode != fmCreate) {
+    // A directory opens read-only on Linux but is no file to stream.
+    struct stat st{};
+    if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(FHandle);
+      FHandle = -1;
+      throw EAuException(std::strerror(EISDIR));
+    }
+  }
+}
+
+TAuFileStream::~TAuFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+std::size_t TAuFileStream::Read(void* Buffer, std::size_t Count) {
+  auto* p = static_cast<char*>(Buffer);
+  std::size_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::read(FHandle, p + done, Count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FLastError = std::strerror(errno);
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t TAuFileStream::Write(const void* Buffer, std::size_t Count) {
+  const auto* p = static_cast<const char*>(Buffer);
+  std::size_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ::write(FHandle, p + done, Count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FLastError = std::strerror(errno);
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+int64_t TAuFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int whence = SEEK_SET;
+  if (Origin == TSeekOrigin::soCurrent) whence = SEEK_CUR;
+  if (Origin == TSeekOrigin::soEnd) whence = SEEK_END;
+  return static_cast<int64_t>(::lseek(FHandle, static_cast<off_t>(Offset), whence));
+}
+
+int64_t TAuFileStream::Size() {
+  struct stat st{};
+  if (::fstat(FHandle, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+void TAuFileStream::SetSize(int64_t NewSize) {
+  if (::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) throw EAuException(std::strerror(errno));
+}

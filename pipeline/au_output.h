@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "pipeline/au_input.h"
+#include "pipeline/au_stream.h"
+#include "pipeline/au_thread.h"
+#include "pipeline/component.h"
+
+inline constexpr const char* kMsgSinkIsBusy = "Component is Busy";
+inline constexpr const char* kMsgRunInputNotAssigned = "Input is not assigned";
+inline constexpr const char* kMsgPauseInputNotAssigned = "Input is not assigned.";
+
+enum class TFileOutputMode { foRewrite, foAppend };
+
+// A sink: pulls its Input on its own worker thread and writes the result.
+// Every public call is made on the main thread; the events arrive there too.
+class TAuOutput : public TComponent {
+ public:
+  explicit TAuOutput(TComponent* AOwner = nullptr);
+  // Stops synchronously, ends the worker, releases the dispatcher.
+  ~TAuOutput() override;
+
+  // If Busy: Stop(false), assign, Run; else just assign.
+  virtual void SetInput(TAuInput* Value);
+  TAuInput* Input() const { return FInput; }
+
+ protected:
+  // One worker step: pull a block, write it; true to be called again, false
+  // when finished. With Abort it returns false without writing. Returns true
+  // at once while Active is false.
+  virtual bool DoOutput(bool Abort) = 0;
+  // Finish the target: trailers, close, Flush of Input.
+  virtual void Done() = 0;
+  // Open the target, Init of Input, headers.
+  virtual void Prepare() = 0;
+
+ public:
+  // Starts a conversion and returns at once.
+  void Run();
+  // Async: returns at once, OnDone follows. Otherwise returns when the run is
+  // over (Done called, not Busy), and no further event of that run arrives.
+  void Stop(bool Async);
+  void Pause();
+  void Resume();
+  // Input Position x 100 / Size, rounded; -1 when Size is unknown.
+  int Progress();
+  void SetThreadPriority(int Priority);
+  // Run by the worker after its block loop.
+  void WhenDone();
+
+  // The worker is blocked in a pause.
+  bool Paused() const;
+
+  std::atomic<bool> StopRequested{false};
+  std::string ExceptionMessage;
+  std::atomic<bool> Active{false};
+  int LastProgress = 0;
+  TOutputDoneEvent OnDone;
+  TOutputProgressEvent OnProgress;
+  std::atomic<bool> Busy{false};
+  TThreadExceptionEvent OnThreadException;
+  std::mutex OutputLock;
+  // The worker; lives as long as the sink.
+  std::unique_ptr<TAuThread> Thread;
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  TAuInput* FInput = nullptr;
+
+ private:
+  friend class TAuThread;
+};
+
+// A sink that writes a stream it opens in Prepare.
+class TAuStreamedOutput : public TAuOutput {
+ public:
+  explicit TAuStreamedOutput(TComponent* AOwner = nullptr) : TAuOutput(AOwner) {}
+
+  std::unique_ptr<TStream> Stream;
+};
+
+// A sink that writes a file.
+class TAuFileOut : public TAuStreamedOutput {
+ public:
+  explicit TAuFileOut(TComponent* AOwner = nullptr) : TAuStreamedOutput(AOwner) {}
+
+  // The base keeps foRewrite whatever the value; sinks that can append
+  // override it.
+  virtual void SetFileMode(TFileOutputMode Value);
+  TFileOutputMode FileMode() const { return FFileMode; }
+
+  void SetFileName(const std::string& Value);
+  const std::string& FileName() const { return FFileName; }
+  const std::filesystem::path& WideFileName() const { return FWideFileName; }
+
+  // Sharing bits of the stream mode (accepted, without effect on Linux).
+  uint16_t ShareMode = 0;
+
+ protected:
+  TFileOutputMode FFileMode = TFileOutputMode::foRewrite;
+
+ private:
+  std::string FFileName;
+  std::filesystem::path FWideFileName;
+};

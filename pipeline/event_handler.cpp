@@ -1,0 +1,148 @@
+#include "pipeline/event_handler.h"
+
+#include <algorithm>
+
+#include "pipeline/au_output.h"
+#include "pipeline/au_thread.h"
+#include "pipeline/main_thread_invoker.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+std::mutex g_usersLock;
+int g_users = 0;
+std::atomic<TEventHandler*> g_eventHandler{nullptr};
+}  // namespace
+
+void TEventHandler::AddUser() {
+  std::lock_guard lock(g_usersLock);
+  if (g_users++ == 0) g_eventHandler = new TEventHandler();
+}
+
+void TEventHandler::ReleaseUser() {
+  std::lock_guard lock(g_usersLock);
+  if (g_users == 0) return;
+  if (--g_users == 0) {
+    delete g_eventHandler.exchange(nullptr);
+  }
+}
+
+TEventHandler* TEventHandler::Instance() { return g_eventHandler; }
+
+TEventHandler::TEventHandler() { FThread = std::thread([this] { Execute(); }); }
+
+TEventHandler::~TEventHandler() {
+  // The dispatcher notices within its 100 ms wait. It may be blocked handing
+  // an event to this very thread, so serve such requests until it has ended.
+  Terminated = true;
+  auto& invoker = MainThreadInvoker::Instance();
+  if (invoker.IsMainThread()) {
+    while (!FFinished) invoker.WaitAndRun(1ms);
+  }
+  FThread.join();
+}
+
+void TEventHandler::PostProgress(TComponent* Sender, const TNotifyEvent& Handler) {
+  auto event = std::make_unique<PipelineEvent>();
+  event->Kind = 0;
+  event->Sender = Sender;
+  event->Handler = Handler;
+  PostEvent(std::move(event));
+}
+
+void TEventHandler::PostDone(TComponent* Sender, TAuThread* Thread) {
+  auto event = std::make_unique<PipelineEvent>();
+  event->Kind = 1;
+  event->Sender = Sender;
+  event->Thread = Thread;
+  PostEvent(std::move(event));
+}
+
+void TEventHandler::PostSenderEvent(TComponent* Sender, const TNotifyEvent& Handler) {
+  auto event = std::make_unique<PipelineEvent>();
+  event->Kind = 2;
+  event->Sender = Sender;
+  event->Handler = Handler;
+  PostEvent(std::move(event));
+}
+
+void TEventHandler::PostEvent(std::unique_ptr<PipelineEvent> Event) {
+  {
+    std::lock_guard lock(QueueLock);
+    if (Event->Sender == BlockedSender) return;
+    Events.push_back(std::move(Event));
+  }
+  QueueEvent.Signal();
+}
+
+void TEventHandler::RemoveEvents(TComponent* Sender) {
+  std::lock_guard lock(QueueLock);
+  Events.erase(std::remove_if(Events.begin(), Events.end(), [Sender](const auto& e) { return e->Sender == Sender; }),
+               Events.end());
+}
+
+void TEventHandler::BlockSender(TComponent* Sender) {
+  std::lock_guard lock(QueueLock);
+  BlockedSender = Sender;
+}
+
+void TEventHandler::UnblockSender() {
+  std::lock_guard lock(QueueLock);
+  BlockedSender = nullptr;
+}
+
+void TEventHandler::WaitWhileDispatching(TComponent* Sender) {
+  auto& invoker = MainThreadInvoker::Instance();
+  for (;;) {
+    {
+      std::lock_guard lock(QueueLock);
+      if (CurrentEvent == nullptr || CurrentEvent->Sender != Sender) return;
+    }
+    invoker.WaitAndRun(1ms);
+  }
+}
+
+void TEventHandler::Execute() {
+  while (!Terminated) {
+    for (;;) {
+      std::unique_ptr<PipelineEvent> event;
+      {
+        std::lock_guard lock(QueueLock);
+        if (Events.empty()) break;
+        event = std::move(Events.front());
+        Events.pop_front();
+        CurrentEvent = event.get();
+      }
+      Dispatch(*event);
+      std::lock_guard lock(QueueLock);
+      CurrentEvent = nullptr;
+    }
+    QueueEvent.WaitFor(100ms);
+  }
+  FFinished = true;
+}
+
+void TEventHandler::Dispatch(PipelineEvent& Event) {
+  auto& invoker = MainThreadInvoker::Instance();
+  if (Event.Kind != 1) {
+    if (Event.Handler) {
+      TComponent* sender = Event.Sender;
+      TNotifyEvent& handler = Event.Handler;
+      invoker.InvokeAndWait([&handler, sender] { handler(sender); });
+    }
+    return;
+  }
+  // A done event: the handler may start the next run at once, so the worker
+  // must be idle first.
+  auto* output = static_cast<TAuOutput*>(Event.Sender);
+  while (!Event.Thread->Waiting) Event.Thread->WaitStateChange(10ms);
+  output->Busy = false;
+  RemoveEvents(output);
+  if (Event.Thread->FireDone) {
+    // OnDone is read on the main thread, which is the only one assigning it.
+    invoker.InvokeAndWait([&Event, output] {
+      Event.Handler = output->OnDone;
+      if (Event.Handler) Event.Handler(output);
+    });
+  }
+}
