@@ -26,6 +26,7 @@ int TAuConverter::GetSampleRate() { return FInput ? FInput->SampleRate() : 0; }
 
 void TAuConverter::GetData(void*& Buffer, uint32_t& Bytes) {
   std::lock_guard lock(DataLock);
+  if (ServeFromPrefetch(Buffer, Bytes)) return;
   if (EndOfStream) {
     Buffer = nullptr;
     Bytes = 0;

@@ -36,6 +36,7 @@ void TAuInput::GetData(void*& Buffer, uint32_t& Bytes) {
 void TAuInput::Init() {
   std::lock_guard lock(DataLock);
   EndOfStream = false;
+  FLoopRestartPending = false;
   try {
     InitInternal();
   } catch (const std::exception& e) {
@@ -105,13 +106,29 @@ void TAuStreamedInput::SetStream(TStream* Value) {
   StreamAssigned = Value != nullptr;
 }
 
+void TAuStreamedInput::RestartRange() {
+  if (Seekable) {
+    int64_t start = StartSample;
+    SeekInternal(start);
+  } else {
+    Flush();
+    Init();
+  }
+  Position = 0;
+}
+
 void TAuStreamedInput::GetData(void*& Buffer, uint32_t& Bytes) {
   std::lock_guard lock(DataLock);
   const uint32_t requested = Bytes;
+  if (ServeFromPrefetch(Buffer, Bytes)) return;
   if (EndOfStream) {
     Buffer = nullptr;
     Bytes = 0;
     return;
+  }
+  if (FLoopRestartPending) {
+    FLoopRestartPending = false;
+    RestartRange();
   }
   GetDataInternal(Buffer, Bytes);
   if (Bytes == 0) {
@@ -129,14 +146,13 @@ void TAuStreamedInput::GetData(void*& Buffer, uint32_t& Bytes) {
   }
   if (EndOfStream && Loop) {
     EndOfStream = false;
-    if (Seekable) {
-      int64_t start = StartSample;
-      SeekInternal(start);
-    } else {
-      Flush();
-      Init();
+    if (Bytes != 0) {
+      // The last block of the range goes out first; the range restarts at
+      // the next call, while the caller no longer holds this buffer.
+      FLoopRestartPending = true;
+      return;
     }
-    Position = 0;
+    RestartRange();
     Bytes = requested;
     GetDataInternal(Buffer, Bytes);
     if (Bytes == 0) {
@@ -208,7 +224,8 @@ void TAuFileIn::InitInternal() {
     return;
   }
   if (EndSample > FTotalSamples) EndSample = -1;
-  const int64_t last = EndSample == -1 ? FTotalSamples : EndSample;
+  // Frames are numbered from 0: the last one of the file is TotalSamples - 1.
+  const int64_t last = (EndSample == -1 || EndSample >= FTotalSamples) ? FTotalSamples - 1 : EndSample;
   FTotalSamples = last - StartSample + 1;
   Size = FTotalSamples * FrameSize;
   BufStart = 1;

@@ -96,6 +96,10 @@ class TAuInput : public TComponent {
  protected:
   // Serves a GetData from the prefetched block; false when there is none.
   bool ServeFromPrefetch(void*& Buffer, uint32_t& Bytes);
+
+  // A looping source delivered the end of its range; the next GetData
+  // starts the range again.
+  bool FLoopRestartPending = false;
 };
 
 // A source that reads a stream: a caller's stream, or one it opens itself.
@@ -122,10 +126,17 @@ class TAuStreamedInput : public TAuInput {
  protected:
   // Frames of the selected range after InitInternal.
   int64_t FTotalSamples = 0;
+
+ private:
+  // Back to StartSample (by seeking, or by a new run when not seekable).
+  void RestartRange();
 };
 
 // A file source. Codecs implement OpenFile, CloseFile, GetDataInternal and
 // SeekInternal; this class runs the range, format queries and seeking.
+// A concrete source calls NotifyRemoval() first thing in its destructor, so
+// that a sink still pulling from it is stopped while it is whole, then
+// closes its file.
 class TAuFileIn : public TAuStreamedInput {
  public:
   explicit TAuFileIn(TComponent* AOwner = nullptr) : TAuStreamedInput(AOwner) {}

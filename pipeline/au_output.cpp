@@ -17,10 +17,15 @@ TAuOutput::TAuOutput(TComponent* AOwner) : TComponent(AOwner) {
 }
 
 TAuOutput::~TAuOutput() {
+  DestroyWorker();
+  TEventHandler::ReleaseUser();
+}
+
+void TAuOutput::DestroyWorker() {
+  if (!Thread || FWorkerDestroyed) return;
   Stop(false);
   Thread->TerminateAndWait();
-  Thread.reset();
-  TEventHandler::ReleaseUser();
+  FWorkerDestroyed = true;
 }
 
 void TAuOutput::SetInput(TAuInput* Value) {
@@ -55,7 +60,10 @@ void TAuOutput::Run() {
   // After Stop(false) the worker may still be between posting its done event
   // and its idle wait; a wake signal must not arrive before that wait.
   while (!Thread->Waiting) Thread->WaitStateChange(1ms);
-  while (Thread->Waiting) {
+  // Signal until the worker has left its wait. A short run may be over and
+  // the worker idle again before this thread looks: count wakes, not states.
+  const uint64_t wakes = Thread->WakeCount;
+  while (Thread->WakeCount == wakes) {
     Thread->StopFlag = false;
     Thread->WakeEvent.Signal();
     Thread->WaitStateChange(1ms);
@@ -63,6 +71,7 @@ void TAuOutput::Run() {
 }
 
 void TAuOutput::Stop(bool Async) {
+  if (FWorkerDestroyed) return;
   StopRequested = true;
   Thread->FireDone = Async;
   Thread->DonePosted = false;

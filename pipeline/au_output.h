@@ -19,11 +19,18 @@ enum class TFileOutputMode { foRewrite, foAppend };
 
 // A sink: pulls its Input on its own worker thread and writes the result.
 // Every public call is made on the main thread; the events arrive there too.
+//
+// A concrete sink calls DestroyWorker() first thing in its destructor: the
+// worker may be inside the sink's DoOutput, and must be stopped before the
+// sink's own members go.
 class TAuOutput : public TComponent {
  public:
   explicit TAuOutput(TComponent* AOwner = nullptr);
   // Stops synchronously, ends the worker, releases the dispatcher.
   ~TAuOutput() override;
+
+  // Stop(false) and end the worker thread; later calls do nothing.
+  void DestroyWorker();
 
   // If Busy: Stop(false), assign, Run; else just assign.
   virtual void SetInput(TAuInput* Value);
@@ -75,6 +82,7 @@ class TAuOutput : public TComponent {
 
  private:
   friend class TAuThread;
+  bool FWorkerDestroyed = false;
 };
 
 // A sink that writes a stream it opens in Prepare.

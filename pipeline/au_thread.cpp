@@ -50,6 +50,7 @@ void TAuThread::WaitForWake() {
   Waiting = true;
   NotifyStateChange();
   WakeEvent.Wait();
+  ++WakeCount;
   Waiting = false;
   NotifyStateChange();
 }

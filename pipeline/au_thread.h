@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -42,6 +43,9 @@ class TAuThread {
   // keeps signalling until the worker has left its wait.
   std::atomic<bool> Waiting{true};
   std::atomic<bool> Terminated{false};
+  // Counts the worker's departures from its idle wait, so a waker can tell
+  // "not woken yet" from "woken, finished and idle again".
+  std::atomic<uint64_t> WakeCount{0};
 
  private:
   void Execute();

@@ -1,0 +1,84 @@
+#include "pipeline/au_file_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "pipeline/au_exception.h"
+#include "pipeline/au_memory_stream.h"
+#include "test_components.h"
+
+using namespace testing_pipeline;
+
+namespace {
+
+TEST(FileStream, CreateTruncatesAndOpenModesGiveTheirAccess) {
+  TempDir dir;
+  const auto file = dir / "a.bin";
+  {
+    TAuFileStream s(file, TAuFileStream::fmCreate);
+    s.WriteBuffer("0123456789", 10);
+    EXPECT_EQ(s.Size(), 10);
+    EXPECT_EQ(s.Seek(-4, TSeekOrigin::soEnd), 6);
+    char c[4];
+    s.ReadBuffer(c, 4);
+    EXPECT_EQ(std::memcmp(c, "6789", 4), 0);
+    s.SetSize(5);
+    EXPECT_EQ(s.Size(), 5);
+  }
+  {
+    // Read-only, others may read: writing fails and says so.
+    TAuFileStream s(file, TAuFileStream::fmShareDenyWrite);
+    EXPECT_EQ(s.Write("x", 1), 0u);
+    EXPECT_THROW(s.WriteBuffer("x", 1), EAuException);
+    char c[8];
+    EXPECT_EQ(s.Read(c, 8), 5u);
+    EXPECT_THROW(s.ReadBuffer(c, 1), EAuException) << "reading past the end is a short read";
+  }
+  {
+    TAuFileStream s(file, TAuFileStream::fmOpenReadWrite | TAuFileStream::fmShareDenyNone);
+    s.Seek(0, TSeekOrigin::soEnd);
+    s.WriteBuffer("AB", 2);
+  }
+  TAuFileStream again(file, TAuFileStream::fmCreate);
+  EXPECT_EQ(again.Size(), 0) << "create truncates an existing file";
+}
+
+TEST(FileStream, FailedOpenRaisesTheSystemText) {
+  TempDir dir;
+  try {
+    TAuFileStream s(dir / "missing.wav", TAuFileStream::fmShareDenyWrite);
+    FAIL() << "opened a missing file";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), std::strerror(ENOENT));
+  }
+  EXPECT_THROW(TAuFileStream(dir.path(), TAuFileStream::fmOpenRead), EAuException) << "a folder is no file";
+  EXPECT_THROW(TAuFileStream(dir / "no" / "such" / "dir.wav", TAuFileStream::fmCreate), EAuException);
+}
+
+TEST(FileStream, WriteToAFullDeviceRaisesItsText) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TAuFileStream s("/dev/full", TAuFileStream::fmOpenWrite);
+  try {
+    s.WriteBuffer("abc", 3);
+    FAIL() << "a write to a full device succeeded";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), std::strerror(ENOSPC));
+  }
+}
+
+TEST(MemoryStream, ReadsWritesAndSeeksWithinBounds) {
+  TAuMemoryStream m;
+  m.WriteBuffer("hello", 5);
+  EXPECT_EQ(m.Size(), 5);
+  EXPECT_EQ(m.Seek(-10, TSeekOrigin::soCurrent), -1);
+  m.SetPosition(3);
+  char c[4] = {};
+  EXPECT_EQ(m.Read(c, 4), 2u);
+  EXPECT_EQ(std::string(c, 2), "lo");
+  EXPECT_EQ(m.Read(c, 4), 0u);
+  m.SetSize(2);
+  EXPECT_EQ(m.Position(), 2);
+}
+
+}  // namespace
