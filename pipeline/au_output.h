@@ -66,7 +66,7 @@ class TAuOutput : public TComponent {
   std::atomic<bool> StopRequested{false};
   std::string ExceptionMessage;
   std::atomic<bool> Active{false};
-  int LastProgress = 0;
+  std::atomic<int> LastProgress{0};
   TOutputDoneEvent OnDone;
   TOutputProgressEvent OnProgress;
   std::atomic<bool> Busy{false};

@@ -75,7 +75,7 @@ TEST_F(SinkTest, RunPullsTheChainAndReportsProgressThenDoneOnTheMainThread) {
   // No event for the first block of a new sink (0 equals the last reported
   // value); then one per change, ending at 100.
   EXPECT_GT(rec.progress.front(), 0);
-  EXPECT_EQ(sink.LastProgress, 100);
+  EXPECT_EQ(sink.LastProgress.load(), 100);
   EXPECT_TRUE(std::is_sorted(rec.progress.begin(), rec.progress.end()));
   EXPECT_EQ(rec.events.back(), "done");
   EXPECT_EQ(sink.PrepareCalls, 1);
@@ -255,7 +255,7 @@ TEST_F(SinkTest, TwoSinksDeliverTheirEventsOneAtATimeInOrder) {
     s.OnProgress = [&, id](TComponent*) {
       if (inHandler.fetch_add(1) != 0) overlapped = true;
       std::this_thread::sleep_for(100us);
-      seen.emplace_back(id, (id == 1 ? sink : sink2).LastProgress);
+      seen.emplace_back(id, (id == 1 ? sink : sink2).LastProgress.load());
       inHandler.fetch_sub(1);
     };
     s.OnDone = [&, id](TComponent*) {
