@@ -1,0 +1,72 @@
+// TWaveIn: the file source for RIFF/WAVE files. Delivers PCM as stored, IMA
+// and Microsoft ADPCM decoded to 16 bits, IEEE float as 32-bit integers, and
+// MPEG Layer 3 data converted as a whole when the file is opened.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "codecs/adpcm.h"
+#include "pipeline/au_input.h"
+#include "pipeline/au_memory_stream.h"
+
+enum class TWavType { wtUnsupported, wtPCM, wtDVIADPCM, wtMSADPCM, wtACM, wtIEEEFloat, wtExtPCM, wtExtIEEEFloat };
+
+// Sub-format GUIDs of the extensible header, as stored in the file.
+extern const uint8_t KsDataFormatSubtypePcm[16];
+extern const uint8_t KsDataFormatSubtypeIeeeFloat[16];
+
+class TWaveIn : public TAuFileIn {
+ public:
+  static constexpr uint32_t DecodeBufferSize = 16384;
+
+  explicit TWaveIn(TComponent* AOwner = nullptr);
+  ~TWaveIn() override;
+
+  void OpenFile() override;
+  void CloseFile() override;
+  bool SeekInternal(int64_t& SampleNum) override;
+
+  TWavType WavType() const { return FWavType; }
+  // Stream offset of the first byte of the "data" body.
+  uint16_t HeaderSize() const { return FHeaderSize; }
+
+ protected:
+  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
+
+ private:
+  // Scans the header from the stream's current position; sets the format
+  // values, Size, WavType and HeaderSize. Anything it cannot use leaves
+  // WavType unsupported.
+  void ReadRIFFHeader();
+  bool ParseFormatChunk(const uint8_t* body, uint32_t size);
+  bool ConvertCompressed();
+  // The first ADPCM block's headers lie within the tables.
+  bool FirstBlockDecodes();
+  bool ReadDVIBlock(uint32_t& got);
+  bool ReadMSBlock(uint32_t& got);
+  bool StreamAtEnd();
+  void RefuseFormat();
+
+  alignas(8) std::array<uint8_t, DecodeBufferSize> DecodeBuffer{};
+  // ADPCM block as read from the file.
+  std::vector<uint8_t> BlockBuffer;
+  TWavType FWavType = TWavType::wtUnsupported;
+  uint16_t DVIBlockAlign = 0;
+  uint16_t DVISamplesPerBlock = 0;
+  uint32_t DVIFactSamples = 0;
+  uint16_t MSBlockAlign = 0;
+  uint16_t MSSamplesPerBlock = 0;
+  uint32_t MSFactSamples = 0;
+  uint16_t MSNumCoef = 0;
+  std::array<TMsCoefficient, MsMaxCoefficients> MSCoefs{};
+  uint16_t FHeaderSize = 0;
+  // The stream the component opened itself.
+  std::unique_ptr<TStream> OwnStream;
+  // While a converted MPEG file is open it stands in for Stream.
+  std::unique_ptr<TAuMemoryStream> ConvertedStream;
+  TStream* SavedStream = nullptr;
+  bool SavedStreamAssigned = false;
+  bool Float32 = false;
+};

@@ -1,0 +1,355 @@
+#include "codecs/wav_out.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "codecs/riff_chunks.h"
+#include "pipeline/au_exception.h"
+#include "pipeline/au_file_stream.h"
+#include "pipeline/event_handler.h"
+
+namespace {
+
+constexpr uint32_t PcmHeaderSize = 44;
+constexpr uint32_t ExtensibleHeaderSize = 68;
+constexpr uint32_t ImaHeaderSize = 60;
+constexpr uint32_t BlockRequest = 16384;
+constexpr uint64_t MaxRiffBytes = std::numeric_limits<uint32_t>::max();
+
+uint32_t ChannelMask(int channels) {
+  switch (channels) {
+    case 1: return 0x1;
+    case 2: return 0x3;
+    case 6: return 0x3F;
+    case 8: return 0xFF;
+    // Other counts: the first n speaker positions, in the order of the mask.
+    default: return channels >= 32 ? 0xFFFFFFFFu : (1u << channels) - 1;
+  }
+}
+
+// Samples per IMA block, in the 16-bit arithmetic the header field holds.
+uint16_t ImaSamplesPerBlock(uint16_t blockSize, int channels) {
+  return static_cast<uint16_t>((2 / channels) * (blockSize - 4 * channels) + 1);
+}
+
+}  // namespace
+
+TWaveOut::TWaveOut(TComponent* AOwner) : TAuFileOut(AOwner) {}
+
+TWaveOut::~TWaveOut() {
+  // The worker may be inside Done: stop it before this object's members go.
+  Stop(false);
+}
+
+void TWaveOut::SetWavType(TWavType Value) {
+  if (Busy) return;
+  if (Value == TWavType::wtPCM || Value == TWavType::wtDVIADPCM) FWavType = Value;
+}
+
+void TWaveOut::SetBlockSize(uint16_t Value) {
+  if (Busy) return;
+  if (Value != 0 && Value % 4 == 0) FBlockSize = Value;
+}
+
+void TWaveOut::SetFileMode(TFileOutputMode Value) { FFileMode = Value; }
+
+void TWaveOut::Fail(const char* Message) {
+  FInput->Flush();
+  Stream.reset();
+  throw EAuException(Message);
+}
+
+void TWaveOut::CheckFits(uint64_t bytes) const {
+  if (bytes > MaxRiffBytes) throw EAuException(kMsgWavTooLarge);
+}
+
+void TWaveOut::ReadExistingHeader() {
+  ExistingType = TWavType::wtUnsupported;
+  TStream* stream = Stream.get();
+  stream->SetPosition(0);
+  TRiffHeaderScanner scan([stream](uint8_t* p, size_t n) { return stream->Read(p, n); },
+                          [stream] { return stream->Position() >= stream->Size(); });
+  if (!scan.FindWave()) return;
+  enum class TState { Fmt, Fact, Data } state = TState::Fmt;
+  TWavType found = TWavType::wtUnsupported;
+  while (scan.MayContinue()) {
+    bool ok = true;
+    uint32_t size = 0;
+    const uint8_t* body = nullptr;
+    if (state == TState::Fmt && scan.IsChunk("fmt ")) {
+      if (!scan.ReadSize(size) || !scan.ReadBody(size, body) || size < 16) return;
+      const uint16_t tag = ReadLe16(body);
+      if (tag == 1)
+        found = TWavType::wtPCM;
+      else if (tag == 0x11)
+        found = TWavType::wtDVIADPCM;
+      else
+        return;
+      ExistingChannels = ReadLe16(body + 2);
+      ExistingSampleRate = ReadLe32(body + 4);
+      FBlockSize = ReadLe16(body + 12);
+      ExistingBits = ReadLe16(body + 14);
+      state = found == TWavType::wtDVIADPCM ? TState::Fact : TState::Data;
+      ok = scan.ReadNextID();
+    } else if (state == TState::Fact && scan.IsChunk("fact")) {
+      FactPos = scan.Cursor() + 4;
+      if (!scan.ReadSize(size) || !scan.ReadBody(size, body) || size < 4) return;
+      ExistingFactSamples = ReadLe32(body);
+      state = TState::Data;
+      ok = scan.ReadNextID();
+    } else if (state == TState::Data && scan.IsChunk("data")) {
+      DataSizePos = scan.Cursor();
+      if (!scan.ReadSize(size)) return;
+      ExistingDataSize = size;
+      DataStart = scan.Cursor();
+      ExistingType = found;
+      return;
+    } else {
+      ok = scan.SkipChunk();
+    }
+    if (!ok) return;
+  }
+}
+
+void TWaveOut::WritePcmHeader(int64_t size) {
+  const uint16_t blockAlign = static_cast<uint16_t>(Bits * Channels / 8);
+  uint8_t h[PcmHeaderSize];
+  std::memcpy(h, "RIFF", 4);
+  WriteLe32(h + 4, static_cast<uint32_t>(size + 36));
+  std::memcpy(h + 8, "WAVEfmt ", 8);
+  WriteLe32(h + 16, 16);
+  WriteLe16(h + 20, 1);
+  WriteLe16(h + 22, static_cast<uint16_t>(Channels));
+  WriteLe32(h + 24, static_cast<uint32_t>(SampleRate));
+  WriteLe32(h + 28, static_cast<uint32_t>(SampleRate) * blockAlign);
+  WriteLe16(h + 32, blockAlign);
+  WriteLe16(h + 34, static_cast<uint16_t>(Bits));
+  std::memcpy(h + 36, "data", 4);
+  WriteLe32(h + 40, static_cast<uint32_t>(size));
+  Stream->WriteBuffer(h, sizeof h);
+}
+
+void TWaveOut::WriteExtensibleHeader(int64_t size) {
+  const uint16_t blockAlign = static_cast<uint16_t>(Bits * Channels / 8);
+  uint8_t h[ExtensibleHeaderSize];
+  std::memcpy(h, "RIFF", 4);
+  WriteLe32(h + 4, static_cast<uint32_t>(size + 60));
+  std::memcpy(h + 8, "WAVEfmt ", 8);
+  WriteLe32(h + 16, 40);
+  WriteLe16(h + 20, 0xFFFE);
+  WriteLe16(h + 22, static_cast<uint16_t>(Channels));
+  WriteLe32(h + 24, static_cast<uint32_t>(SampleRate));
+  WriteLe32(h + 28, static_cast<uint32_t>(SampleRate) * blockAlign);
+  WriteLe16(h + 32, blockAlign);
+  WriteLe16(h + 34, static_cast<uint16_t>(Bits));
+  WriteLe16(h + 36, 22);
+  WriteLe16(h + 38, static_cast<uint16_t>(Bits));
+  WriteLe32(h + 40, ChannelMask(Channels));
+  std::memcpy(h + 44, KsDataFormatSubtypePcm, 16);
+  std::memcpy(h + 60, "data", 4);
+  WriteLe32(h + 64, static_cast<uint32_t>(size));
+  Stream->WriteBuffer(h, sizeof h);
+}
+
+void TWaveOut::WriteImaHeader(int64_t size) {
+  const uint16_t spb = ImaSamplesPerBlock(FBlockSize, Channels);
+  const int64_t frames = (size / (Bits / 8)) / Channels;
+  // Round half to even, as the header's block count always was.
+  const int64_t dataSize = std::llrint(static_cast<double>(frames) / spb) * FBlockSize;
+  CheckFits(static_cast<uint64_t>(dataSize) + 52);
+  uint8_t h[ImaHeaderSize];
+  std::memcpy(h, "RIFF", 4);
+  WriteLe32(h + 4, static_cast<uint32_t>(dataSize + 52));
+  std::memcpy(h + 8, "WAVEfmt ", 8);
+  WriteLe32(h + 16, 20);
+  WriteLe16(h + 20, 0x11);
+  WriteLe16(h + 22, static_cast<uint16_t>(Channels));
+  WriteLe32(h + 24, static_cast<uint32_t>(SampleRate));
+  WriteLe32(h + 28, (static_cast<uint32_t>(SampleRate) / spb) * FBlockSize);
+  WriteLe16(h + 32, FBlockSize);
+  WriteLe16(h + 34, 4);
+  WriteLe16(h + 36, 2);
+  WriteLe16(h + 38, spb);
+  std::memcpy(h + 40, "fact", 4);
+  WriteLe32(h + 44, 4);
+  WriteLe32(h + 48, static_cast<uint32_t>(frames));
+  std::memcpy(h + 52, "data", 4);
+  WriteLe32(h + 56, static_cast<uint32_t>(dataSize));
+  Stream->WriteBuffer(h, sizeof h);
+}
+
+void TWaveOut::Prepare() {
+  EndOfInput = false;
+  Appended = false;
+  if (FileName().empty()) throw EAuException(kMsgWavFileNameNotAssigned);
+  if (std::filesystem::exists(WideFileName()) && FFileMode != TFileOutputMode::foRewrite)
+    Stream = std::make_unique<TAuFileStream>(WideFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
+  else
+    Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
+  FInput->Init();
+  Channels = FInput->Channels();
+  Bits = FInput->BitsPerSample();
+  SampleRate = FInput->SampleRate();
+  const int64_t size = FInput->Size;
+  if ((Channels > 2 || Bits > 16) && !CreateNonMsHeaders) FWavType = TWavType::wtExtPCM;
+
+  if (FFileMode == TFileOutputMode::foAppend && Stream->Size() > 0) {
+    ReadExistingHeader();
+    if (ExistingType != TWavType::wtPCM && ExistingType != TWavType::wtDVIADPCM) Fail(kMsgCannotAppendToFile);
+    // An IMA file whose blocks this encoder cannot continue.
+    if (ExistingType == TWavType::wtDVIADPCM &&
+        (ExistingChannels < 1 || ExistingChannels > 2 || FBlockSize <= 4 * ExistingChannels))
+      Fail(kMsgCannotAppendToFile);
+    FWavType = ExistingType;
+    Appended = true;
+  }
+
+  switch (FWavType) {
+    case TWavType::wtPCM:
+      if (Appended) {
+        if (static_cast<uint32_t>(SampleRate) != ExistingSampleRate || Bits != ExistingBits ||
+            Channels != ExistingChannels)
+          Fail(kMsgCannotAppendDifferentFormat);
+        Stream->Seek(0, TSeekOrigin::soEnd);
+        return;
+      }
+      if (size >= 0 && static_cast<uint64_t>(size) + 36 > MaxRiffBytes) Fail(kMsgWavTooLarge);
+      WritePcmHeader(size);
+      break;
+    case TWavType::wtDVIADPCM:
+      if (Bits != 16) Fail(kMsgCannotEncode8Bit);
+      if (Channels < 1 || Channels > 2) Fail(kMsgCannotEncodeChannels);
+      if (Appended) {
+        if (static_cast<uint32_t>(SampleRate) != ExistingSampleRate || Channels != ExistingChannels)
+          Fail(kMsgCannotAppendDifferentFormat);
+        Stream->Seek(0, TSeekOrigin::soEnd);
+      } else {
+        if (FBlockSize <= 4 * Channels) Fail(kMsgCannotEncodeChannels);
+        WriteImaHeader(size);
+        EncState[0].StepIndex = 0;
+        EncState[1].StepIndex = 0;
+      }
+      SampleBuffer.assign(ImaFramesPerBlock(FBlockSize, static_cast<unsigned>(Channels)) * Channels, 0);
+      BlockBuffer.assign(FBlockSize, 0);
+      break;
+    case TWavType::wtExtPCM:
+      if (size >= 0 && static_cast<uint64_t>(size) + 60 > MaxRiffBytes) Fail(kMsgWavTooLarge);
+      WriteExtensibleHeader(size);
+      break;
+    default:
+      break;
+  }
+}
+
+bool TWaveOut::EncodeImaStep() {
+  std::fill(SampleBuffer.begin(), SampleBuffer.end(), 0);
+  auto* dest = reinterpret_cast<uint8_t*>(SampleBuffer.data());
+  const uint32_t total = static_cast<uint32_t>(SampleBuffer.size() * 2);
+  uint32_t filled = 0;
+  while (filled < total) {
+    const uint32_t got = FInput->CopyData(dest + filled, total - filled);
+    if (got == 0) {
+      EndOfInput = true;
+      break;
+    }
+    filled += got;
+  }
+  // A block goes out even when the input ended early or gave nothing: its
+  // missing frames are silence.
+  EncodeImaBlock(SampleBuffer.data(), FBlockSize, static_cast<unsigned>(Channels), EncState, BlockBuffer.data());
+  CheckFits(static_cast<uint64_t>(Stream->Position()) + FBlockSize);
+  Stream->WriteBuffer(BlockBuffer.data(), FBlockSize);
+  return true;
+}
+
+bool TWaveOut::DoOutput(bool Abort) {
+  if (!Active) return true;
+  if (Abort || EndOfInput) return false;
+  // Errors of the input or the file end the run: a short file must never
+  // pass for a finished one.
+  if (FWavType == TWavType::wtDVIADPCM) return EncodeImaStep();
+  void* buffer = nullptr;
+  uint32_t bytes = BlockRequest;
+  FInput->GetData(buffer, bytes);
+  if (bytes == 0 || buffer == nullptr) return false;
+  CheckFits(static_cast<uint64_t>(Stream->Position()) + bytes);
+  Stream->WriteBuffer(buffer, bytes);
+  return true;
+}
+
+void TWaveOut::PatchHeader() {
+  const int64_t length = Stream->Size();
+  uint8_t word[4];
+  auto writeAt = [this, &word](int64_t offset, uint32_t value) {
+    WriteLe32(word, value);
+    if (Stream->Seek(offset, TSeekOrigin::soBeginning) != offset) throw EAuException(kMsgWavTooLarge);
+    Stream->WriteBuffer(word, 4);
+  };
+  switch (FWavType) {
+    case TWavType::wtPCM:
+      if (Appended)
+        writeAt(DataSizePos, static_cast<uint32_t>(length - DataStart));
+      else
+        writeAt(40, static_cast<uint32_t>(length - PcmHeaderSize));
+      break;
+    case TWavType::wtDVIADPCM:
+      if (Appended) {
+        const uint32_t dataSize = static_cast<uint32_t>(length - DataStart);
+        writeAt(DataSizePos, dataSize);
+        writeAt(FactPos, static_cast<uint32_t>(ImaSamplesPerBlock(FBlockSize, ExistingChannels)) *
+                             (dataSize / FBlockSize));
+      } else {
+        const uint32_t dataSize = static_cast<uint32_t>(length - ImaHeaderSize);
+        uint8_t h[ImaHeaderSize];
+        Stream->SetPosition(0);
+        Stream->ReadBuffer(h, sizeof h);
+        WriteLe32(h + 56, dataSize);
+        const uint16_t blockAlign = ReadLe16(h + 32);
+        WriteLe32(h + 48, blockAlign ? (dataSize / blockAlign) * ReadLe16(h + 38) : 0);
+        Stream->SetPosition(0);
+        Stream->WriteBuffer(h, sizeof h);
+      }
+      break;
+    case TWavType::wtExtPCM:
+      writeAt(64, static_cast<uint32_t>(length - ExtensibleHeaderSize));
+      break;
+    default:
+      return;
+  }
+  writeAt(4, static_cast<uint32_t>(length - 8));
+}
+
+void TWaveOut::Done() {
+  try {
+    if (Stream) {
+      const int64_t size = FInput ? FInput->Size.load() : -1;
+      if (size < 0 || FFileMode == TFileOutputMode::foAppend || StopRequested || !ExceptionMessage.empty()) {
+        PatchHeader();
+      } else if (FWavType == TWavType::wtPCM || FWavType == TWavType::wtExtPCM) {
+        // A source that delivered less than it announced: pad with silence,
+        // so the file is as long as its header says.
+        const int64_t wanted = size + (FWavType == TWavType::wtPCM ? PcmHeaderSize : ExtensibleHeaderSize);
+        const int64_t position = Stream->Position();
+        if (position < wanted) {
+          const uint8_t silence = Bits == 8 ? 0x80 : 0;
+          std::vector<uint8_t> pad(static_cast<size_t>(std::min<int64_t>(wanted - position, 1 << 20)), silence);
+          for (int64_t left = wanted - position; left > 0;) {
+            const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(pad.size())));
+            Stream->WriteBuffer(pad.data(), n);
+            left -= static_cast<int64_t>(n);
+          }
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    // The worker swallows what Done raises; keep the failure visible.
+    if (ExceptionMessage.empty()) {
+      ExceptionMessage = e.what();
+      if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
+    }
+  }
+  Stream.reset();
+  if (FInput) FInput->Flush();
+}

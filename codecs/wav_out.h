@@ -1,0 +1,74 @@
+// TWaveOut: the file sink for RIFF/WAVE files: plain PCM, extensible PCM
+// (more than two channels or more than 16 bits) and IMA ADPCM, written anew
+// or appended to an existing PCM or IMA ADPCM file of the same format.
+#pragma once
+
+#include <cstdint>
+
+#include "codecs/adpcm.h"
+#include "codecs/wav_in.h"
+#include "pipeline/au_output.h"
+
+inline constexpr const char* kMsgWavFileNameNotAssigned = "File name is not assigned.";
+inline constexpr const char* kMsgCannotAppendToFile = "Cannot append data to this .wav file.";
+inline constexpr const char* kMsgCannotAppendDifferentFormat = "Cannot append data in different audio format.";
+inline constexpr const char* kMsgCannotEncode8Bit = "Cannot encode 8 bit sound into ADPCM.";
+// The IMA ADPCM block layout exists for one and two channels only.
+inline constexpr const char* kMsgCannotEncodeChannels = "Cannot encode more than 2 channels into ADPCM.";
+// RIFF sizes are 32-bit.
+inline constexpr const char* kMsgWavTooLarge = "The data does not fit in a .wav file.";
+
+class TWaveOut : public TAuFileOut {
+ public:
+  explicit TWaveOut(TComponent* AOwner = nullptr);
+  ~TWaveOut() override;
+
+  // Accepts wtPCM and wtDVIADPCM only, and only while not Busy.
+  void SetWavType(TWavType Value);
+  TWavType WavType() const { return FWavType; }
+  // IMA ADPCM block size: a non-zero multiple of 4, set only while not Busy.
+  void SetBlockSize(uint16_t Value);
+  uint16_t BlockSize() const { return FBlockSize; }
+  void SetFileMode(TFileOutputMode Value) override;
+
+  // When false, more than 2 channels or more than 16 bits get the
+  // extensible header.
+  bool CreateNonMsHeaders = true;
+
+ protected:
+  bool DoOutput(bool Abort) override;
+  void Done() override;
+  void Prepare() override;
+
+ private:
+  void ReadExistingHeader();
+  [[noreturn]] void Fail(const char* Message);
+  void WritePcmHeader(int64_t size);
+  void WriteExtensibleHeader(int64_t size);
+  void WriteImaHeader(int64_t size);
+  void PatchHeader();
+  void CheckFits(uint64_t bytes) const;
+  bool EncodeImaStep();
+
+  bool EndOfInput = false;
+  TWavType FWavType = TWavType::wtPCM;
+  TImaChannelState EncState[2];
+  uint32_t ExistingSampleRate = 0;
+  uint16_t ExistingChannels = 0;
+  uint16_t ExistingBits = 0;
+  uint32_t ExistingFactSamples = 0;
+  uint32_t FactPos = 0;
+  uint32_t ExistingDataSize = 0;
+  uint32_t DataSizePos = 0;
+  TWavType ExistingType = TWavType::wtUnsupported;
+  uint32_t DataStart = 0;
+  uint16_t FBlockSize = 512;
+  // This run's Prepare appended to an existing non-empty file.
+  bool Appended = false;
+  // Format of the run, taken from the input in Prepare.
+  int Channels = 0;
+  int Bits = 0;
+  int SampleRate = 0;
+  std::vector<int16_t> SampleBuffer;
+  std::vector<uint8_t> BlockBuffer;
+};

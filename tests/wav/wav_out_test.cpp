@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+
+#include "codecs/riff_chunks.h"
+#include "codecs/wav_in.h"
+#include "codecs/wav_out.h"
+#include "tests/wav/wav_test_support.h"
+
+using namespace wavtest;
+
+namespace {
+
+uint32_t U32(const std::vector<uint8_t>& v, size_t at) { return ReadLe32(v.data() + at); }
+uint16_t U16(const std::vector<uint8_t>& v, size_t at) { return ReadLe16(v.data() + at); }
+
+struct TWriteRun {
+  TWriteRun(TAuInput& input, const fs::path& file) {
+    Out.SetInput(&input);
+    Out.SetFileName(file.string());
+  }
+  TWaveOut Out;
+};
+
+}  // namespace
+
+TEST(WaveOutTest, PlainPcmHeaderAndIndependentReaders) {
+  TTempDir dir;
+  const auto file = dir / "out.wav";
+  TGeneratorInput gen(2, 44100, 16, 1000);
+  TWriteRun w(gen, file);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(w.Out.ExceptionMessage, "");
+  const auto bytes = ReadFile(file);
+  ASSERT_EQ(bytes.size(), 4044u);
+  EXPECT_EQ(U32(bytes, 4), 4036u);
+  EXPECT_EQ(U16(bytes, 20), 1);
+  EXPECT_EQ(U32(bytes, 28), 176400u);
+  EXPECT_EQ(U16(bytes, 32), 4);
+  EXPECT_EQ(U32(bytes, 40), 4000u);
+  EXPECT_EQ(Probe(file, "sample_rate"), "44100");
+  EXPECT_EQ(Probe(file, "channels"), "2");
+  EXPECT_EQ(Probe(file, "bits_per_sample"), "16");
+  EXPECT_EQ(SoxInfo(file, "-s"), "1000");
+  EXPECT_EQ(SoxInfo(file, "-r"), "44100");
+  // The samples are the generator's, byte for byte.
+  const auto pcm = AsInt16(std::vector<uint8_t>(bytes.begin() + 44, bytes.end()));
+  EXPECT_EQ(pcm[2 * 7 + 1], gen.Sample(7, 1));
+}
+
+TEST(WaveOutTest, ExtensibleHeaderForWideOrMultichannelInput) {
+  TTempDir dir;
+  struct Case {
+    int channels, bits;
+    bool nonMs;
+    uint16_t tag;
+    uint32_t mask;
+  } cases[] = {{6, 16, false, 0xFFFE, 0x3F}, {6, 16, true, 1, 0}, {2, 24, false, 0xFFFE, 0x3}, {8, 32, false, 0xFFFE, 0xFF}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channels) + "x" + std::to_string(c.bits));
+    const auto file = dir / "ext.wav";
+    TGeneratorInput gen(c.channels, 48000, c.bits, 4801);
+    TWriteRun w(gen, file);
+    w.Out.CreateNonMsHeaders = c.nonMs;
+    ASSERT_TRUE(RunToEnd(w.Out));
+    const auto bytes = ReadFile(file);
+    EXPECT_EQ(U16(bytes, 20), c.tag);
+    if (c.tag == 0xFFFE) {
+      EXPECT_EQ(U32(bytes, 40), c.mask);
+      EXPECT_EQ(U32(bytes, 64), bytes.size() - 68);
+      EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+    }
+    EXPECT_EQ(Probe(file, "channels"), std::to_string(c.channels));
+    EXPECT_EQ(SoxInfo(file, "-s"), "4801");
+    EXPECT_EQ(SoxInfo(file, "-b"), std::to_string(c.bits));
+    // What was written reads back through TWaveIn unchanged.
+    TWaveIn in;
+    in.SetFileName(file.string());
+    EXPECT_EQ(ReadAll(in).size(), 4801u * c.channels * c.bits / 8);
+  }
+}
+
+TEST(WaveOutTest, ImaAdpcmHeadersAndFfmpegDecode) {
+  TTempDir dir;
+  struct Case {
+    int channels;
+    uint16_t spb;
+    uint32_t bytesPerSecond;
+  } cases[] = {{1, 1017, 22016}, {2, 505, 44544}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channels);
+    const auto file = dir / "ima.wav";
+    const int64_t frames = 10000;
+    TGeneratorInput gen(c.channels, 44100, 16, frames);
+    gen.Sample = [](int64_t f, int ch) { return static_cast<int32_t>(12000 * std::sin(0.03 * f + ch)); };
+    TWriteRun w(gen, file);
+    w.Out.SetWavType(TWavType::wtDVIADPCM);
+    ASSERT_TRUE(RunToEnd(w.Out));
+    const auto bytes = ReadFile(file);
+    EXPECT_EQ(U16(bytes, 20), 0x11);
+    EXPECT_EQ(U16(bytes, 38), c.spb);
+    EXPECT_EQ(U32(bytes, 28), c.bytesPerSecond);
+    EXPECT_EQ(U32(bytes, 48), frames);
+    const uint32_t blocks = static_cast<uint32_t>(std::llrint(double(frames) / c.spb));
+    EXPECT_EQ(U32(bytes, 56), blocks * 512);
+    // ceil(frames / spb) blocks are written; a header that was not patched
+    // declares round(frames / spb).
+    const size_t written = (frames + c.spb - 1) / c.spb;
+    EXPECT_EQ(bytes.size(), 60 + written * 512);
+    TWaveIn in;
+    in.SetFileName(file.string());
+    const auto ours = AsInt16(ReadAll(in));
+    ASSERT_EQ(ours.size(), size_t(frames) * c.channels);
+    // sox decodes it exactly as the reader does; FFmpeg within its rounding.
+    const auto sox = AsInt16(SoxDecode(file, dir.Path));
+    ASSERT_GE(sox.size(), ours.size());
+    for (size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(ours[i], sox[i]) << i;
+    const auto ffmpeg = AsInt16(FfmpegDecode(file, "s16le", dir.Path));
+    ASSERT_GE(ffmpeg.size(), ours.size());
+    EXPECT_GT(Correlation(ours, ffmpeg, ours.size()), 0.9999);
+    EXPECT_EQ(Probe(file, "sample_rate"), "44100");
+    EXPECT_EQ(Probe(file, "channels"), std::to_string(c.channels));
+    double err = 0;
+    for (int64_t f = 0; f < frames; ++f)
+      for (int ch = 0; ch < c.channels; ++ch)
+        err = std::max(err, std::abs(double(ours[f * c.channels + ch]) - gen.Sample(f, ch)));
+    EXPECT_LT(err, 1500);
+  }
+}
+
+TEST(WaveOutTest, ImaInputOfWholeBlocksGetsATrailingSilentBlock) {
+  TTempDir dir;
+  const auto file = dir / "ima.wav";
+  TGeneratorInput gen(1, 8000, 16, 2 * 1017);
+  gen.Sample = [](int64_t, int) { return 0; };
+  TWriteRun w(gen, file);
+  w.Out.SetWavType(TWavType::wtDVIADPCM);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  const auto bytes = ReadFile(file);
+  ASSERT_EQ(bytes.size(), 60u + 3 * 512);
+  EXPECT_EQ(U32(bytes, 56), 2u * 512);
+  const std::vector<uint8_t> last(bytes.end() - 512, bytes.end());
+  EXPECT_EQ(U16(last, 0), 0);
+  for (size_t i = 4; i < last.size(); ++i) ASSERT_EQ(last[i], 0) << i;
+}
+
+TEST(WaveOutTest, SettersRefuseWhatTheyCannotWrite) {
+  TWaveOut out;
+  out.SetWavType(TWavType::wtMSADPCM);
+  EXPECT_EQ(out.WavType(), TWavType::wtPCM);
+  out.SetWavType(TWavType::wtExtPCM);
+  EXPECT_EQ(out.WavType(), TWavType::wtPCM);
+  out.SetBlockSize(0);
+  out.SetBlockSize(510);
+  EXPECT_EQ(out.BlockSize(), 512);
+  out.SetBlockSize(1024);
+  EXPECT_EQ(out.BlockSize(), 1024);
+}
+
+TEST(WaveOutTest, UnknownLengthIsPatchedFromTheFile) {
+  TTempDir dir;
+  for (bool ima : {false, true}) {
+    SCOPED_TRACE(ima);
+    const auto file = dir / "unknown.wav";
+    TGeneratorInput gen(2, 22050, 16, 3000);
+    gen.AnnouncedSize = -1;
+    TWriteRun w(gen, file);
+    if (ima) w.Out.SetWavType(TWavType::wtDVIADPCM);
+    ASSERT_TRUE(RunToEnd(w.Out));
+    const auto bytes = ReadFile(file);
+    EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+    if (ima) {
+      EXPECT_EQ(U32(bytes, 56), bytes.size() - 60);
+      EXPECT_EQ(U32(bytes, 48), (bytes.size() - 60) / 512 * 505);
+    } else {
+      EXPECT_EQ(U32(bytes, 40), 12000u);
+      EXPECT_EQ(SoxInfo(file, "-s"), "3000");
+    }
+  }
+}
+
+TEST(WaveOutTest, StoppedRunLeavesMatchingHeader) {
+  TTempDir dir;
+  const auto file = dir / "stopped.wav";
+  TGeneratorInput gen(2, 44100, 16, 44100 * 600);
+  TWriteRun w(gen, file);
+  bool done = false;
+  w.Out.OnDone = [&done](TComponent*) { done = true; };
+  w.Out.Run();
+  while (gen.Position < 1 << 20) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(1));
+  w.Out.Stop(false);
+  EXPECT_FALSE(done);
+  const auto bytes = ReadFile(file);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_LT(bytes.size(), 44100u * 4 * 600);
+  EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+  EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(SoxInfo(file, "-s"), std::to_string((bytes.size() - 44) / 4));
+}
+
+TEST(WaveOutTest, ShortRunIsPaddedToTheAnnouncedLength) {
+  TTempDir dir;
+  const auto file = dir / "short.wav";
+  TGeneratorInput gen(1, 8000, 16, 100);
+  gen.AnnouncedSize = 500;
+  TWriteRun w(gen, file);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  const auto bytes = ReadFile(file);
+  ASSERT_EQ(bytes.size(), 544u);
+  for (size_t i = 244; i < 544; ++i) ASSERT_EQ(bytes[i], 0) << i;
+}
+
+TEST(WaveOutTest, AppendingPcm) {
+  TTempDir dir;
+  const auto file = dir / "append.wav";
+  // An empty existing file gets a new header.
+  WriteFile(file, {});
+  TGeneratorInput first(2, 44100, 16, 1000);
+  TWriteRun w(first, file);
+  w.Out.SetFileMode(TFileOutputMode::foAppend);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(ReadFile(file).size(), 4044u);
+  TGeneratorInput second(2, 44100, 16, 500);
+  w.Out.SetInput(&second);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(w.Out.ExceptionMessage, "");
+  const auto bytes = ReadFile(file);
+  ASSERT_EQ(bytes.size(), 44u + 6000);
+  EXPECT_EQ(U32(bytes, 40), 6000u);
+  EXPECT_EQ(U32(bytes, 4), 6036u);
+  EXPECT_EQ(SoxInfo(file, "-s"), "1500");
+  // Another format cannot join.
+  TGeneratorInput mono(1, 44100, 16, 10);
+  w.Out.SetInput(&mono);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(w.Out.ExceptionMessage, kMsgCannotAppendDifferentFormat);
+  EXPECT_EQ(ReadFile(file).size(), 44u + 6000);
+}
+
+TEST(WaveOutTest, AppendingImaAdpcmAddsWholeBlocks) {
+  TTempDir dir;
+  const auto file = dir / "append-ima.wav";
+  TGeneratorInput first(2, 44100, 16, 1010);
+  TWriteRun w(first, file);
+  w.Out.SetWavType(TWavType::wtDVIADPCM);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  const size_t before = ReadFile(file).size();
+  TGeneratorInput second(2, 44100, 16, 600);
+  w.Out.SetInput(&second);
+  w.Out.SetFileMode(TFileOutputMode::foAppend);
+  w.Out.SetWavType(TWavType::wtPCM);  // the existing file's type wins
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(w.Out.ExceptionMessage, "");
+  EXPECT_EQ(w.Out.WavType(), TWavType::wtDVIADPCM);
+  const auto bytes = ReadFile(file);
+  EXPECT_EQ(bytes.size(), before + 2 * 512);
+  EXPECT_EQ(U32(bytes, 56), bytes.size() - 60);
+  EXPECT_EQ(U32(bytes, 48), (bytes.size() - 60) / 512 * 505);
+  EXPECT_EQ(Probe(file, "codec_name"), "adpcm_ima_wav");
+}
+
+TEST(WaveOutTest, AppendingToOtherKindsFails) {
+  TTempDir dir;
+  const auto ms = dir / "ms.wav";
+  Ffmpeg("sine=sample_rate=44100:duration=0.1", "-ac 2 -c:a adpcm_ms", ms);
+  const auto ext = dir / "ext.wav";
+  Ffmpeg("sine=sample_rate=44100:duration=0.1", "-ac 6 -c:a pcm_s16le", ext);
+  for (const auto& file : {ms, ext}) {
+    SCOPED_TRACE(file.string());
+    const auto original = ReadFile(file);
+    TGeneratorInput gen(2, 44100, 16, 10);
+    TWriteRun w(gen, file);
+    w.Out.SetFileMode(TFileOutputMode::foAppend);
+    ASSERT_TRUE(RunToEnd(w.Out));
+    EXPECT_EQ(w.Out.ExceptionMessage, kMsgCannotAppendToFile);
+    EXPECT_EQ(ReadFile(file), original);
+  }
+}
+
+TEST(WaveOutTest, EightBitInputCannotBecomeAdpcm) {
+  TTempDir dir;
+  TGeneratorInput gen(1, 8000, 8, 10);
+  TWriteRun w(gen, dir / "x.wav");
+  w.Out.SetWavType(TWavType::wtDVIADPCM);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(w.Out.ExceptionMessage, kMsgCannotEncode8Bit);
+}
+
+// A failed write or read ends the run as a failure, never as a short success.
+TEST(WaveOutTest, WriteAndReadFailuresEndTheRunWithTheError) {
+  TTempDir dir;
+  {
+    TGeneratorInput gen(2, 44100, 16, 44100);
+    TWriteRun w(gen, "/dev/full");
+    bool reported = false;
+    w.Out.OnThreadException = [&reported](TComponent*) { reported = true; };
+    ASSERT_TRUE(RunToEnd(w.Out));
+    EXPECT_TRUE(reported);
+    EXPECT_NE(w.Out.ExceptionMessage, "");
+  }
+  {
+    TGeneratorInput gen(2, 44100, 16, 44100);
+    gen.FailAfterFrames = 8192;
+    const auto file = dir / "failed-read.wav";
+    TWriteRun w(gen, file);
+    bool reported = false;
+    w.Out.OnThreadException = [&reported](TComponent*) { reported = true; };
+    ASSERT_TRUE(RunToEnd(w.Out));
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(w.Out.ExceptionMessage, "generator failed");
+    // The header tells the truth about what was written.
+    const auto bytes = ReadFile(file);
+    EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+  }
+}
+
+TEST(WaveOutTest, MissingFileNameFails) {
+  TGeneratorInput gen(1, 8000, 16, 10);
+  TWaveOut out;
+  out.SetInput(&gen);
+  ASSERT_TRUE(RunToEnd(out));
+  EXPECT_EQ(out.ExceptionMessage, kMsgWavFileNameNotAssigned);
+}
