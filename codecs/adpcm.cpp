@@ -72,7 +72,9 @@ unsigned ImaEncodeSample(TImaChannelState& state, int sample) {
 
 size_t ImaFramesPerBlock(size_t blockAlign, unsigned channels) {
   if (channels == 1) return blockAlign > 4 ? 1 + 2 * (blockAlign - 4) : 0;
-  if (channels == 2) return blockAlign > 8 ? 1 + (blockAlign - 8) : 0;
+  // Stereo nibbles come in 8-byte groups (4 bytes per channel); a partial
+  // group at the end of the block holds no whole frames.
+  if (channels == 2) return blockAlign >= 16 ? 1 + (blockAlign - 8) / 8 * 8 : 0;
   return 0;
 }
 

@@ -69,6 +69,12 @@ bool TWaveIn::ParseFormatChunk(const uint8_t* body, uint32_t size) {
   FBitsPerSample = ReadLe16(body + 14);
   // MPEG Layer 3 declares no sample width: the converted PCM brings its own.
   if (FChannels == 0 || (FBitsPerSample == 0 && FWavType != TWavType::wtACM)) return false;
+  // A frame is at most 65535 bytes (a 16-bit frame size); a wider one is not
+  // a format at all, and its product would overflow wherever it is formed.
+  if (static_cast<uint32_t>(FChannels) * static_cast<uint32_t>(FBitsPerSample) / 8 > 0xFFFF) {
+    FChannels = FBitsPerSample = 0;
+    return false;
+  }
 
   if (tag == TagExtensible) {
     const uint8_t* guid = body + size - 16;

@@ -200,7 +200,8 @@ void TWaveOut::Prepare() {
     if (ExistingType != TWavType::wtPCM && ExistingType != TWavType::wtDVIADPCM) Fail(kMsgCannotAppendToFile);
     // An IMA file whose blocks this encoder cannot continue.
     if (ExistingType == TWavType::wtDVIADPCM &&
-        (ExistingChannels < 1 || ExistingChannels > 2 || FBlockSize <= 4 * ExistingChannels))
+        (ExistingChannels < 1 || ExistingChannels > 2 || FBlockSize <= 4 * ExistingChannels ||
+         (ExistingChannels == 2 && FBlockSize % 8 != 0)))
       Fail(kMsgCannotAppendToFile);
     FWavType = ExistingType;
     Appended = true;
@@ -227,6 +228,7 @@ void TWaveOut::Prepare() {
         Stream->Seek(0, TSeekOrigin::soEnd);
       } else {
         if (FBlockSize <= 4 * Channels) Fail(kMsgCannotEncodeChannels);
+        if (Channels == 2 && FBlockSize % 8 != 0) Fail(kMsgStereoBlockSize);
         WriteImaHeader(size);
         EncState[0].StepIndex = 0;
         EncState[1].StepIndex = 0;

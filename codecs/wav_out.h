@@ -15,6 +15,8 @@ inline constexpr const char* kMsgCannotAppendDifferentFormat = "Cannot append da
 inline constexpr const char* kMsgCannotEncode8Bit = "Cannot encode 8 bit sound into ADPCM.";
 // The IMA ADPCM block layout exists for one and two channels only.
 inline constexpr const char* kMsgCannotEncodeChannels = "Cannot encode more than 2 channels into ADPCM.";
+// Stereo IMA ADPCM blocks carry whole 8-byte groups after their headers.
+inline constexpr const char* kMsgStereoBlockSize = "The ADPCM block size must be a multiple of 8 for stereo.";
 // RIFF sizes are 32-bit.
 inline constexpr const char* kMsgWavTooLarge = "The data does not fit in a .wav file.";
 

@@ -49,6 +49,9 @@ TEST(AdpcmTest, ImaBlockLayoutsAndRoundTrip) {
   EXPECT_EQ(ImaFramesPerBlock(1024, 2), 1017u);
   EXPECT_EQ(ImaFramesPerBlock(512, 2), 505u);
   EXPECT_EQ(ImaFramesPerBlock(8, 2), 0u);
+  // A partial group of stereo nibbles holds no whole frames.
+  EXPECT_EQ(ImaFramesPerBlock(516, 2), 505u);
+  EXPECT_EQ(ImaFramesPerBlock(305, 2), 297u);
   EXPECT_EQ(ImaFramesPerBlock(512, 3), 0u);
   for (unsigned channels : {1u, 2u}) {
     SCOPED_TRACE(channels);

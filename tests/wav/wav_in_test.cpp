@@ -300,6 +300,23 @@ TEST(WaveInTest, HeadersOutsideTheTablesAreRefused) {
   }
 }
 
+// Found by fuzzing: a stereo IMA block whose payload ends in half a group.
+TEST(WaveInTest, StereoImaBlockWithPartialGroupDecodesWholeGroupsOnly) {
+  std::vector<uint8_t> chunks, extra, fact, block(20, 0x31);
+  block[2] = block[6] = 10;
+  block[3] = block[7] = 0;
+  Put16(extra, 2);
+  Put16(extra, 9);
+  PutChunk(chunks, "fmt ", FormatBody(0x11, 2, 8000, 20, 4, extra));
+  Put32(fact, 9);
+  PutChunk(chunks, "fact", fact);
+  PutChunk(chunks, "data", block);
+  TOpened o;
+  const auto got = ReadImage(Riff(chunks), &o);
+  EXPECT_TRUE(o.Valid);
+  EXPECT_EQ(got.size(), 9u * 4);
+}
+
 TEST(WaveInTest, RangesSeekingAndLooping) {
   std::vector<uint8_t> data;
   for (int i = 0; i < 1000; ++i) Put16(data, static_cast<uint16_t>(i));

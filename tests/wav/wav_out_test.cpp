@@ -275,6 +275,16 @@ TEST(WaveOutTest, AppendingToOtherKindsFails) {
   }
 }
 
+TEST(WaveOutTest, StereoImaNeedsWholeNibbleGroups) {
+  TTempDir dir;
+  TGeneratorInput gen(2, 8000, 16, 10);
+  TWriteRun w(gen, dir / "x.wav");
+  w.Out.SetWavType(TWavType::wtDVIADPCM);
+  w.Out.SetBlockSize(516);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_EQ(w.Out.ExceptionMessage, kMsgStereoBlockSize);
+}
+
 TEST(WaveOutTest, EightBitInputCannotBecomeAdpcm) {
   TTempDir dir;
   TGeneratorInput gen(1, 8000, 8, 10);
