@@ -16,7 +16,7 @@ echo "== build and test (release with debug info)"
 if [[ "${QUELLMARK_SKIP_SANITIZERS:-0}" != "1" ]]; then
   echo "== build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
   "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQUELLMARK_SANITIZE=address -DQUELLMARK_BUILD_GUI=ON
-  (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
+  (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
 
   echo "== threading tests under ThreadSanitizer"
   cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQUELLMARK_SANITIZE=thread -DQUELLMARK_BUILD_GUI=OFF >/dev/null
