@@ -89,7 +89,9 @@ void TFileList::AddFile(const std::string& path) {
   const std::string ext = LowerExt(p);
   const auto& supported = SupportedExtensions();
   if (std::find(supported.begin(), supported.end(), ext) == supported.end()) return;
-  const TProbeResult probe = prober_.Probe(p, ext);
+  const std::optional<TProbeResult> probed = prober_.Probe(p, ext);
+  if (!probed) return;
+  const TProbeResult& probe = *probed;
   TFileRow row;
   row.Caption = p.filename().string();
   row.Length = LengthText(probe.Seconds);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,12 +34,14 @@ struct TProbeResult {
 };
 
 // Opens a file with the source of its extension and reads its length, rate
-// and bit rate (or bits per sample). Throws on a file the source rejects.
+// and bit rate (or bits per sample). Throws on a file the source rejects;
+// nothing when this build has no source for the format (the file is skipped
+// like one of an unsupported extension).
 class TSourceProber {
  public:
   virtual ~TSourceProber() = default;
   // ext is the lower-cased extension with its dot, one of SupportedExtensions.
-  virtual TProbeResult Probe(const std::filesystem::path& path, const std::string& ext) = 0;
+  virtual std::optional<TProbeResult> Probe(const std::filesystem::path& path, const std::string& ext) = 0;
 };
 
 class TFileList {

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "platform/app_paths.h"
@@ -7,6 +8,19 @@
 
 
 TSettings::TSettings(std::string programDir) : OutputDir(std::move(programDir)) {}
+
+int SettingTextToInt(std::string_view text) {
+  int value = 0;
+  if (!platform::ParseIniInteger(text, value)) {
+    const std::string_view pattern = kMsgNotValidInteger;
+    const auto at = pattern.find("%s");
+    std::string message(pattern.substr(0, at));
+    message.append(text);
+    message.append(pattern.substr(at + 2));
+    throw std::runtime_error(message);
+  }
+  return value;
+}
 
 TSettings TSettings::Defaults() {
   const std::string dir = platform::ProgramDir();

@@ -12,6 +12,12 @@ class TIniFile;
 }
 
 inline constexpr const char* kSettingsSection = "Options";
+// A settings text that must be an integer but is not; %s is the text.
+inline constexpr const char* kMsgNotValidInteger = "'%s' is not a valid integer value";
+
+// The text as a decimal integer, or std::runtime_error with
+// kMsgNotValidInteger.
+int SettingTextToInt(std::string_view text);
 
 // "threadPrioriry" levels: 0 idle ... 6 time-critical.
 inline constexpr int kMinThreadPriority = 0;

@@ -14,10 +14,11 @@ namespace {
 class TRecordingProber : public TSourceProber {
  public:
   std::vector<std::string> probed;
-  TProbeResult Probe(const std::filesystem::path& path, const std::string& ext) override {
+  std::optional<TProbeResult> Probe(const std::filesystem::path& path, const std::string& ext) override {
     if (path.filename() == "broken.wav") throw std::runtime_error("damaged");
+    if (ext == ".wma") return std::nullopt;
     probed.push_back(path.string());
-    return {185, 44100, ext == ".wav" ? "16 bps" : "128 kbps"};
+    return TProbeResult{185, 44100, ext == ".wav" ? "16 bps" : "128 kbps"};
   }
 };
 
@@ -45,6 +46,7 @@ TEST(FileList, AddFileTakesSupportedExtensionsInAnyCaseAndFillsTheRow) {
   list.AddFile("/x/A.WAV");
   list.AddFile("/x/notes.txt");
   list.AddFile("/x/noext");
+  list.AddFile("/x/no-reader-in-this-build.wma");
   list.AddFile("/x/A.WAV");  // listed twice
   ASSERT_EQ(list.Count(), 2);
   const TFileRow& row = list.Row(0);

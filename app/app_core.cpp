@@ -1,0 +1,63 @@
+#include "app/app_core.h"
+
+#include "platform/app_paths.h"
+#include "platform/ini_file.h"
+
+TAppCore::TAppCore(TDriverView& view)
+    : Settings(TSettings::Defaults()),
+      LanguageDir(platform::LanguageDir()),
+      Routing(Components),
+      Files(Routing, Settings.subdirs),
+      Driver(Settings, Files, Routing, Language, view),
+      view_(view) {
+  Driver.BindSinks();
+}
+
+TAppCore::~TAppCore() {
+  // Sinks stop before anything they report to goes away.
+  Components.Owner.reset();
+}
+
+void TAppCore::LoadSettings(const std::filesystem::path& file) {
+  Settings.Load(platform::TIniFile(file));
+  ApplyThreadPriority();
+}
+
+void TAppCore::SaveSettings(const std::filesystem::path& file) const {
+  platform::TIniFile ini(file);
+  Settings.Save(ini);
+}
+
+void TAppCore::ApplyThreadPriority() {
+  TAuFileOut* waveOut = Components.WaveOutBase();
+  if (waveOut != nullptr && Settings.threadPrioriry >= kMinThreadPriority &&
+      Settings.threadPrioriry <= kMaxThreadPriority) {
+    waveOut->SetThreadPriority(Settings.threadPrioriry);
+  }
+}
+
+void TAppCore::LoadLanguage(const std::string& name) {
+  Language.Apply(TLanguageTable::FileFor(LanguageDir, name));
+}
+
+void TAppCore::AddPaths(const std::vector<std::string>& paths) {
+  Driver.RunMode = kRunModeConvert;
+  view_.RemoveListPopup();
+  Files.AddPaths(paths);
+}
+
+void TAppCore::DropPaths(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  Files.Clear();
+  AddPaths(paths);
+}
+
+void TAppCore::AddFolder(const std::string& folder) {
+  Settings.OutputDir = folder;
+  Driver.RunMode = kRunModeConvert;
+  view_.RemoveListPopup();
+  if (Settings.OutputDir.empty() || Settings.OutputDir.back() != '/') Settings.OutputDir += '/';
+  std::vector<std::string> collected;
+  TFileList::CollectFolder(Settings.OutputDir, collected);
+  AddPaths(collected);
+}

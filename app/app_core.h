@@ -1,0 +1,57 @@
+// Everything the window and the command line share: the settings, the
+// interface texts, the pipeline components, the format routing, the file list
+// and the conversion driver, wired together. A view supplies what is shown.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/conversion_driver.h"
+#include "app/file_list.h"
+#include "app/format_routing.h"
+#include "app/language_table.h"
+#include "app/pipeline_set.h"
+#include "app/settings.h"
+
+class TAppCore {
+ public:
+  // Settings start from the defaults; nothing is read yet.
+  explicit TAppCore(TDriverView& view);
+  ~TAppCore();
+  TAppCore(const TAppCore&) = delete;
+  TAppCore& operator=(const TAppCore&) = delete;
+
+  // Reads the fifteen keys from an INI file (a missing file gives defaults)
+  // and applies "threadPrioriry" to the WAV sink, as at program start.
+  void LoadSettings(const std::filesystem::path& file);
+  // Writes the fifteen keys; raises "Unable to write to %s".
+  void SaveSettings(const std::filesystem::path& file) const;
+
+  // Applies <LanguageDir>/<name>.ini to the texts; a missing file changes
+  // nothing.
+  void LoadLanguage(const std::string& name);
+
+  // Adding files: RunMode becomes "convert" and the CD popup goes away.
+  // Raises what a failing probe raises; earlier rows stay.
+  void AddPaths(const std::vector<std::string>& paths);
+  // A drop replaces the list (when anything was dropped).
+  void DropPaths(const std::vector<std::string>& paths);
+  // Add Folder after the folder was chosen: stores it in "OutputDir" (with a
+  // trailing '/') and lists its whole tree.
+  void AddFolder(const std::string& folder);
+
+  TSettings Settings;
+  TLanguageTable Language;
+  std::filesystem::path LanguageDir;
+  // Declared in this order: the list and the driver refer to the components,
+  // and the components (their sinks' worker threads) go first at destruction.
+  TPipelineSet Components;
+  TFormatRouting Routing;
+  TFileList Files;
+  TConversionDriver Driver;
+
+ private:
+  void ApplyThreadPriority();
+  TDriverView& view_;
+};

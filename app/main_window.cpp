@@ -1,0 +1,548 @@
+#include "app/main_window.h"
+
+#include <exception>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/about_dialog.h"
+#include "app/icons.h"
+#include "app/settings_dialog.h"
+#include "pipeline/main_thread_invoker.h"
+#include "platform/app_paths.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+enum Column { colFilename, colLength, colSamplerate, colBitrate, colPath };
+
+}  // namespace
+
+// ---------------------------------------------------------------- list view
+
+TFileListView::TFileListView(QWidget* parent) : QTreeWidget(parent) {
+  setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DropOnly);
+  viewport()->setAcceptDrops(true);
+}
+
+void TFileListView::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TFileListView::dragMoveEvent(QDragMoveEvent* event) {
+  if (event->mimeData()->hasUrls()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TFileListView::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  event->acceptProposedAction();
+  emit FilesDropped(paths);
+}
+
+void TFileListView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete) {
+    emit DeletePressed();
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------- window
+
+TForm1::TForm1(std::filesystem::path settingsFile, std::filesystem::path languageDir, QWidget* parent)
+    : QMainWindow(parent) {
+  setObjectName("Form1");
+  setWindowIcon(icons::Program());
+  resize(640, 420);
+
+  // Events of the sinks' worker threads reach this thread through the
+  // invoker: a queued call runs whatever is pending.
+  auto& invoker = MainThreadInvoker::Instance();
+  invoker.SetMainThread(std::this_thread::get_id());
+  invoker.SetWakeHook([] {
+    QMetaObject::invokeMethod(
+        qApp, [] { MainThreadInvoker::Instance().RunPending(); }, Qt::QueuedConnection);
+  });
+  invoker.SetExceptionHook([this](const std::exception& e) { ShowError(e.what()); });
+
+  ErrorBox = [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); };
+  MessageBox = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
+  ShowModal = [](QDialog& dialog) { dialog.exec(); };
+  ChooseFiles = [this] {
+    return QFileDialog::getOpenFileNames(this, QString(), Q(Core->Settings.OutputDir), OpenDialogFilter());
+  };
+  ChooseFolder = [this] {
+    const QString start = Q(Core->Settings.OutputDir);
+    return QFileDialog::getExistingDirectory(this, QString(), QDir(start).exists() ? start : QString());
+  };
+
+  Core = std::make_unique<TAppCore>(*this);
+  if (!languageDir.empty()) Core->LanguageDir = languageDir;
+  SettingsFile = settingsFile.empty() ? platform::SettingsFilePath() : settingsFile;
+
+  BuildMenus();
+  BuildToolBar();
+  BuildList();
+
+  // Start-up, in its fixed order.
+  setWindowTitle(kAppCaption);
+  AppTitle = kAppCaption;
+  ProgramDir = platform::ProgramDir();
+  FormSettings = new TFormSettings(Core->Settings, this);
+  FormAbout = new TFormAbout(this);
+  Core->LoadSettings(SettingsFile);
+  LoadLanguage(Core->Settings.Language);
+}
+
+TForm1::~TForm1() {
+  auto& invoker = MainThreadInvoker::Instance();
+  invoker.SetWakeHook(nullptr);
+  invoker.SetExceptionHook(nullptr);
+  // The sinks stop before the widgets they report to go away.
+  Core.reset();
+}
+
+void TForm1::BuildMenus() {
+  auto action = [this](QMenu* menu, const char* name, void (TForm1::*handler)()) {
+    auto* a = menu->addAction(QString());
+    a->setObjectName(name);
+    if (handler != nullptr) connect(a, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    return a;
+  };
+  auto hook = [this](QMenu* menu, const char* name, std::function<void()> TConversionDriver::*member) {
+    auto* a = menu->addAction(QString());
+    a->setObjectName(name);
+    connect(a, &QAction::triggered, this, [this, member] {
+      Guarded([&] {
+        if (Core->Driver.*member) (Core->Driver.*member)();
+      });
+    });
+    return a;
+  };
+
+  MFile = menuBar()->addMenu(QString());
+  MAddFiles = action(MFile, "MAddFiles", &TForm1::MAddFilesClick);
+  MAddFolder = action(MFile, "MAddFolder", &TForm1::MAddFolderClick);
+  MFile->addSeparator();
+  MDelete = action(MFile, "MDelete", &TForm1::MDeleteClick);
+  MClear = action(MFile, "MClear", &TForm1::MClearClick);
+  MFile->addSeparator();
+  MEject = action(MFile, "MEject", nullptr);
+  MCloseTray = action(MFile, "MCloseTray", nullptr);
+  MFile->addSeparator();
+  MExit = action(MFile, "MExit", &TForm1::MExitClick);
+
+  MList = menuBar()->addMenu(QString());
+  MCheckAll = action(MList, "MCheckAll", &TForm1::MCheckAllClick);
+  MUncheckAll = action(MList, "MUncheckAll", &TForm1::MUncheckAllClick);
+
+  MConvert = menuBar()->addMenu(QString());
+  MStart = action(MConvert, "MStart", &TForm1::MStartClick);
+  MPause = action(MConvert, "MPause", &TForm1::MPauseClick);
+  MStop = action(MConvert, "MStop", &TForm1::MStopClick);
+
+  MGrab = menuBar()->addMenu(QString());
+  MGetTracks = action(MGrab, "MGetTracks", nullptr);
+  MGrab->addSeparator();
+  MGrabStart = hook(MGrab, "MGrabStart", &TConversionDriver::GrabStart);
+  MGrabPause = hook(MGrab, "MGrabPause", &TConversionDriver::GrabPause);
+  MGrabStop = hook(MGrab, "MGrabStop", &TConversionDriver::GrabStop);
+
+  MOptions = menuBar()->addMenu(QString());
+  MSettings = action(MOptions, "MSettings", &TForm1::MSettingsClick);
+  MLanguage = MOptions->addMenu(QString());
+  MLangEnglish = action(MLanguage, "MLangEnglish", &TForm1::MLangEnglishClick);
+  MLangRussian = action(MLanguage, "MLangRussian", &TForm1::MLangRussianClick);
+  MLangEnglish->setCheckable(true);
+  MLangRussian->setCheckable(true);
+
+  MHelp = menuBar()->addMenu(QString());
+  MAbout = action(MHelp, "MAbout", &TForm1::MAboutClick);
+
+  MAddFiles->setIcon(icons::AddFiles());
+  MAddFolder->setIcon(icons::AddFolder());
+  MDelete->setIcon(icons::Delete());
+  MClear->setIcon(icons::Clear());
+  MEject->setIcon(icons::Eject());
+  MCloseTray->setIcon(icons::CloseTray());
+  MStart->setIcon(icons::Convert());
+  MPause->setIcon(icons::Pause());
+  MStop->setIcon(icons::Stop());
+  MGrabStart->setIcon(icons::Convert());
+  MGrabPause->setIcon(icons::Pause());
+  MGrabStop->setIcon(icons::Stop());
+  MSettings->setIcon(icons::Settings());
+  MAbout->setIcon(icons::Program());
+}
+
+void TForm1::BuildToolBar() {
+  ToolBar1 = addToolBar(QString());
+  ToolBar1->setObjectName("ToolBar1");
+  ToolBar1->setMovable(false);
+  ToolBar1->setIconSize(QSize(24, 24));
+  ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  auto button = [this](const char* name, const char* caption, const QIcon& icon,
+                       std::function<void()> handler) {
+    auto* a = ToolBar1->addAction(icon, caption);
+    a->setObjectName(name);
+    connect(a, &QAction::triggered, this, [this, handler] { Guarded(handler); });
+    return a;
+  };
+  tbAddFolder = button("tbAddFolder", "Add Folder", icons::AddFolder(), [this] { MAddFolderClick(); });
+  tbAddFiles = button("tbAddFiles", "Add Files", icons::AddFiles(), [this] { MAddFilesClick(); });
+  tbDelete = button("tbDelete", "Delete", icons::Delete(), [this] { MDeleteClick(); });
+  tbClear = button("tbClear", "Clear", icons::Clear(), [this] { MClearClick(); });
+  ToolBar1->addSeparator();
+  tbConvert = button("tbConvert", "Convert", icons::Convert(), [this] { tbConvertClick(); });
+  tbPause = button("tbPause", "Pause", icons::Pause(), [this] { tbPauseClick(); });
+  tbStop = button("tbStop", "Stop", icons::Stop(), [this] { tbStopClick(); });
+  ToolBar1->addSeparator();
+  tbSettings = button("tbSettings", "Settings", icons::Settings(), [this] { MSettingsClick(); });
+  ToolBar1->addSeparator();
+  tbEject = button("tbEject", "Eject", icons::Eject(), [this] { MEject->trigger(); });
+  tbCloseTray = button("tbCloseTray", "Close Tray", icons::CloseTray(), [this] { MCloseTray->trigger(); });
+}
+
+void TForm1::BuildList() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  ListView1 = new TFileListView(central);
+  ListView1->setObjectName("ListView1");
+  ListView1->setColumnCount(5);
+  ListView1->setRootIsDecorated(false);
+  ListView1->setUniformRowHeights(true);
+  ListView1->setAllColumnsShowFocus(true);
+  ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListView1->setIconSize(QSize(16, 16));
+  ListView1->setAlternatingRowColors(true);
+  ListView1->setStyleSheet("QTreeView::item { border-right: 1px solid palette(midlight); padding: 1px 3px; }");
+  ListView1->header()->setStretchLastSection(false);
+  ListView1->headerItem()->setText(colPath, "Path");
+  for (int c : {colLength, colSamplerate, colBitrate}) {
+    ListView1->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+  }
+  ListView1->setColumnWidth(colFilename, 250);
+  for (int c : {colLength, colSamplerate, colBitrate}) ListView1->setColumnWidth(c, 70);
+  ListView1->setColumnWidth(colPath, 0);
+  ListView1->setColumnHidden(colPath, true);
+  layout->addWidget(ListView1, 1);
+
+  PopupMenu1 = new QMenu(this);
+  PMPlay = PopupMenu1->addAction("Play");
+  PMPause = PopupMenu1->addAction("Pause");
+  PMStop = PopupMenu1->addAction("Stop");
+  PMPlay->setIcon(icons::Convert());
+  PMPause->setIcon(icons::Pause());
+  PMStop->setIcon(icons::Stop());
+  ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (popupEnabled_) PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
+  });
+
+  PanelProgress = new QWidget(central);
+  PanelProgress->setObjectName("PanelProgress");
+  PanelProgress->setFixedHeight(16);
+  auto* panelLayout = new QVBoxLayout(PanelProgress);
+  panelLayout->setContentsMargins(0, 0, 0, 0);
+  Gauge1 = new QProgressBar(PanelProgress);
+  Gauge1->setObjectName("Gauge1");
+  Gauge1->setRange(0, 100);
+  Gauge1->setValue(0);
+  Gauge1->setTextVisible(false);
+  panelLayout->addWidget(Gauge1);
+  PanelProgress->hide();
+  layout->addWidget(PanelProgress);
+  setCentralWidget(central);
+
+  StatusBar1 = new QLabel(this);
+  StatusBar1->setObjectName("StatusBar1");
+  statusBar()->addWidget(StatusBar1, 1);
+  statusBar()->setSizeGripEnabled(true);
+
+  ConnectList();
+}
+
+void TForm1::ConnectList() {
+  TFileList& files = Core->Files;
+  files.OnReset = [this] { ListView1->clear(); };
+  files.OnRowAdded = [this](int i) { RowAdded(i); };
+  files.OnRowChanged = [this](int i) { RowChanged(i); };
+  files.OnRowRemoved = [this](int i) { delete ListView1->takeTopLevelItem(i); };
+  connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (updatingRows_ || column != colFilename) return;
+    Core->Files.SetChecked(ListView1->indexOfTopLevelItem(item), item->checkState(colFilename) == Qt::Checked);
+  });
+  connect(ListView1, &TFileListView::FilesDropped, this, [this](const QStringList& paths) {
+    StDropFiles1DropFiles(paths);
+  });
+  connect(ListView1, &TFileListView::DeletePressed, this, [this] { Guarded([this] { MDeleteClick(); }); });
+  connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] {
+    const auto selected = ListView1->selectedItems();
+    SelectedTrack = selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.last()) + 1;
+  });
+}
+
+void TForm1::RowAdded(int index) {
+  const TFileRow& row = Core->Files.Row(index);
+  auto* item = new QTreeWidgetItem;
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+  item->setText(colFilename, Q(row.Caption));
+  item->setText(colLength, Q(row.Length));
+  item->setText(colSamplerate, Q(row.Samplerate));
+  item->setText(colBitrate, Q(row.Bitrate));
+  item->setText(colPath, Q(row.Path));
+  for (int c : {colLength, colSamplerate, colBitrate}) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+  updatingRows_ = true;
+  ListView1->insertTopLevelItem(index, item);
+  updatingRows_ = false;
+  RowChanged(index);
+}
+
+void TForm1::RowChanged(int index) {
+  QTreeWidgetItem* item = ListView1->topLevelItem(index);
+  if (item == nullptr) return;
+  const TFileRow& row = Core->Files.Row(index);
+  updatingRows_ = true;
+  item->setCheckState(colFilename, row.Checked ? Qt::Checked : Qt::Unchecked);
+  switch (row.Image) {
+    case TRowImage::None: item->setIcon(colFilename, QIcon()); break;
+    case TRowImage::InProgress: item->setIcon(colFilename, icons::RowInProgress()); break;
+    case TRowImage::Done: item->setIcon(colFilename, icons::RowDone()); break;
+    case TRowImage::Failed: item->setIcon(colFilename, icons::RowFailed()); break;
+  }
+  for (int c = colFilename; c <= colBitrate; ++c) item->setToolTip(c, Q(row.Message));
+  updatingRows_ = false;
+}
+
+void TForm1::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowError(e.what());
+  }
+}
+
+// ---------------------------------------------------------------- texts
+
+void TForm1::LoadLanguage(const std::string& name) {
+  MLangEnglish->setChecked(name == "English");
+  MLangRussian->setChecked(name == "Russian");
+  Core->LoadLanguage(name);
+  ApplyTexts();
+}
+
+void TForm1::ApplyTexts() {
+  const TLanguageTable& t = Core->Language;
+  auto text = [&t](const char* key) { return Q(t.Text(key)); };
+  MFile->setTitle(text("MFile.Caption"));
+  MAddFiles->setText(text("MAddFiles.Caption"));
+  MAddFolder->setText(text("MAddFolder.Caption"));
+  MDelete->setText(text("MDelete.Caption"));
+  MClear->setText(text("MClear.Caption"));
+  MEject->setText(text("MEject.Caption"));
+  MCloseTray->setText(text("MCloseTray.Caption"));
+  MExit->setText(text("MExit.Caption"));
+  MList->setTitle(text("MList.Caption"));
+  MCheckAll->setText(text("MCheckAll.Caption"));
+  MUncheckAll->setText(text("MUncheckAll.Caption"));
+  MConvert->setTitle(text("MConvert.Caption"));
+  MStart->setText(text("MStart.Caption"));
+  MPause->setText(text("MPause.Caption"));
+  MStop->setText(text("MStop.Caption"));
+  MGrab->setTitle(text("MGrab.Caption"));
+  MGetTracks->setText(text("MGetTracks.Caption"));
+  MGrabStart->setText(text("MGrabStart.Caption"));
+  MGrabPause->setText(text("MGrabPause.Caption"));
+  MGrabStop->setText(text("MGrabStop.Caption"));
+  MOptions->setTitle(text("MOptions.Caption"));
+  MSettings->setText(text("MSettings.Caption"));
+  MLanguage->setTitle(text("MLanguage.Caption"));
+  MLangEnglish->setText(text("MLangEnglish.Caption"));
+  MLangRussian->setText(text("MLangRussian.Caption"));
+  MHelp->setTitle(text("MHelp.Caption"));
+  MAbout->setText(text("MAbout.Caption"));
+  for (int c = colFilename; c <= colBitrate; ++c) {
+    ListView1->headerItem()->setText(c, Q(t.Text("ListView1.Column[" + std::to_string(c) + "].Caption")));
+  }
+  tbEject->setToolTip(text("tbEject.Hint"));
+  tbCloseTray->setToolTip(text("tbCloseTray.Hint"));
+  tbAddFiles->setToolTip(text("tbAddFiles.Hint"));
+  tbAddFolder->setToolTip(text("tbAddFolder.Hint"));
+  tbDelete->setToolTip(text("tbDelete.Hint"));
+  tbClear->setToolTip(text("tbClear.Hint"));
+  tbConvert->setToolTip(text("tbConvert.Hint"));
+  tbPause->setToolTip(text("tbPause.Hint"));
+  tbStop->setToolTip(text("tbStop.Hint"));
+  tbSettings->setToolTip(text("tbSettings.Hint"));
+  FormSettings->ApplyTexts(t);
+  FormAbout->ApplyTexts(t);
+}
+
+QString TForm1::OpenDialogFilter() const {
+  // "Description|*.a;*.b|..." pairs become Qt's "Description (*.a *.b)"
+  // lines. Patterns are matched case-sensitively here, so each one is also
+  // offered in upper case (A.WAV is an audio file too).
+  const QStringList parts = Q(Core->Language.Text("OpenDialog1.Filter")).split('|');
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString name = parts[i].trimmed();
+    const int paren = name.lastIndexOf('(');
+    if (paren > 0 && name.endsWith(')')) name = name.left(paren).trimmed();
+    QStringList patterns;
+    for (const QString& p : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
+      patterns << p.trimmed();
+      if (p.trimmed().toUpper() != p.trimmed()) patterns << p.trimmed().toUpper();
+    }
+    filters << name + " (" + patterns.join(' ') + ")";
+  }
+  return filters.join(";;");
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TForm1::MAddFilesClick() {
+  const QStringList chosen = ChooseFiles();
+  if (chosen.isEmpty()) return;
+  std::vector<std::string> paths;
+  for (const QString& p : chosen) paths.push_back(p.toStdString());
+  Core->AddPaths(paths);
+}
+
+void TForm1::MAddFolderClick() {
+  const QString folder = ChooseFolder();
+  if (folder.isEmpty()) return;
+  Core->AddFolder(folder.toStdString());
+}
+
+void TForm1::StDropFiles1DropFiles(const QStringList& dropped) {
+  std::vector<std::string> paths;
+  for (const QString& p : dropped) paths.push_back(p.toStdString());
+  Guarded([&] { Core->DropPaths(paths); });
+}
+
+void TForm1::MDeleteClick() {
+  std::vector<int> selected;
+  for (QTreeWidgetItem* item : ListView1->selectedItems()) selected.push_back(ListView1->indexOfTopLevelItem(item));
+  if (Core->Files.Delete(selected) == 0) MessageBox(Q(Core->Language.Text("StringSelectItem")));
+}
+
+void TForm1::MClearClick() { Core->Files.Clear(); }
+void TForm1::MCheckAllClick() { Core->Files.SetAllChecked(true); }
+void TForm1::MUncheckAllClick() { Core->Files.SetAllChecked(false); }
+void TForm1::MExitClick() { close(); }
+void TForm1::MStartClick() { Core->Driver.MStartClick(); }
+void TForm1::MPauseClick() { Core->Driver.MPauseClick(); }
+void TForm1::MStopClick() { Core->Driver.MStopClick(); }
+void TForm1::tbConvertClick() { Core->Driver.tbConvertClick(); }
+void TForm1::tbPauseClick() { Core->Driver.tbPauseClick(); }
+void TForm1::tbStopClick() { Core->Driver.tbStopClick(); }
+
+void TForm1::MSettingsClick() {
+  LoadLanguage(Core->Settings.Language);
+  ShowModal(*FormSettings);
+}
+
+void TForm1::MAboutClick() {
+  LoadLanguage(Core->Settings.Language);
+  ShowModal(*FormAbout);
+}
+
+void TForm1::MLangEnglishClick() {
+  Core->Settings.Language = "English";
+  LoadLanguage(Core->Settings.Language);
+}
+
+void TForm1::MLangRussianClick() {
+  Core->Settings.Language = "Russian";
+  LoadLanguage(Core->Settings.Language);
+}
+
+void TForm1::FormShow() { FormSettings->ComboBoxDrives->clear(); }
+
+void TForm1::FormResize() {
+  ListView1->setColumnWidth(colFilename, std::max(80, ListView1->width() - 231));
+  for (int c : {colLength, colSamplerate, colBitrate}) ListView1->setColumnWidth(c, 70);
+  ListView1->setColumnWidth(colPath, 0);
+}
+
+void TForm1::FormClose() {
+  if (closed_) return;
+  closed_ = true;
+  try {
+    Core->SaveSettings(SettingsFile);
+  } catch (const std::exception& e) {
+    // The window closes all the same: the settings are all that is lost.
+    ShowError(e.what());
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  FormShow();
+  QMainWindow::showEvent(event);
+}
+
+// ---------------------------------------------------------------- view
+
+void TForm1::ShowProgressPanel(bool visible) { PanelProgress->setVisible(visible); }
+
+void TForm1::SetGauge(int percent) {
+  Gauge1->setValue(std::clamp(percent, 0, 100));
+  Gauge1->repaint();
+}
+
+void TForm1::SetTitle(const std::string& title) {
+  // The task bar shows the window's title here, so the progress goes there.
+  AppTitle = Q(title);
+  setWindowTitle(AppTitle);
+}
+
+void TForm1::SetStatus(const std::string& text) { StatusBar1->setText(Q(text)); }
+
+void TForm1::ShowError(const std::string& message) { ErrorBox(Q(message)); }
+
+void TForm1::RemoveListPopup() { popupEnabled_ = false; }

@@ -1,0 +1,152 @@
+// TForm1: the main window. It owns the application core (settings, texts,
+// pipeline components, file list, driver) and shows it: the menus, the
+// toolbar, the file list with its check boxes and hidden "Path" column, the
+// status bar and the progress panel.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QTreeWidget>
+
+#include "app/app_core.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QToolBar;
+class TFormAbout;
+class TFormSettings;
+
+// The file list widget: a tree without branches that takes files dropped on
+// it and reports the Delete key.
+class TFileListView : public QTreeWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFileListView(QWidget* parent = nullptr);
+
+ signals:
+  void FilesDropped(const QStringList& paths);
+  void DeletePressed();
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+class TForm1 : public QMainWindow, public TDriverView {
+  Q_OBJECT
+
+ public:
+  // settingsFile and languageDir default to where the installed program keeps
+  // them; tests pass their own.
+  explicit TForm1(std::filesystem::path settingsFile = {}, std::filesystem::path languageDir = {},
+                  QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Language (interface texts of all three windows).
+  void LoadLanguage(const std::string& name);
+
+  // File and List menus.
+  void MAddFilesClick();
+  void MAddFolderClick();
+  void MDeleteClick();
+  void MClearClick();
+  void MCheckAllClick();
+  void MUncheckAllClick();
+  void StDropFiles1DropFiles(const QStringList& paths);
+  void MExitClick();
+  // Convert menu and the toolbar's run buttons (routed by RunMode).
+  void MStartClick();
+  void MPauseClick();
+  void MStopClick();
+  void tbConvertClick();
+  void tbPauseClick();
+  void tbStopClick();
+  // Options and Help.
+  void MSettingsClick();
+  void MAboutClick();
+  void MLangEnglishClick();
+  void MLangRussianClick();
+  void FormShow();
+  void FormResize();
+
+  // TDriverView.
+  void ShowProgressPanel(bool visible) override;
+  void SetGauge(int percent) override;
+  void SetTitle(const std::string& title) override;
+  void SetStatus(const std::string& text) override;
+  void ShowError(const std::string& message) override;
+  void RemoveListPopup() override;
+
+  // Dialog stand-ins, replaceable so tests can drive the handlers.
+  std::function<QStringList()> ChooseFiles;
+  std::function<QString()> ChooseFolder;
+  std::function<void(const QString&)> ErrorBox;
+  std::function<void(const QString&)> MessageBox;
+  // Shows a dialog modally.
+  std::function<void(QDialog&)> ShowModal;
+
+  std::unique_ptr<TAppCore> Core;
+  std::filesystem::path SettingsFile;
+  std::string ProgramDir;
+  // The application title (what the task bar shows).
+  QString AppTitle;
+
+  TFormSettings* FormSettings;
+  TFormAbout* FormAbout;
+
+  TFileListView* ListView1;
+  QMenu* PopupMenu1;
+  QLabel* StatusBar1;
+  QWidget* PanelProgress;
+  QProgressBar* Gauge1;
+  QToolBar* ToolBar1;
+  QMenu* MFile;
+  QMenu* MList;
+  QMenu* MConvert;
+  QMenu* MGrab;
+  QMenu* MOptions;
+  QMenu* MLanguage;
+  QMenu* MHelp;
+  QAction *MAddFiles, *MAddFolder, *MDelete, *MClear, *MEject, *MCloseTray, *MExit;
+  QAction *MCheckAll, *MUncheckAll;
+  QAction *MStart, *MPause, *MStop;
+  QAction *MGetTracks, *MGrabStart, *MGrabPause, *MGrabStop;
+  QAction *MSettings, *MLangEnglish, *MLangRussian, *MAbout;
+  QAction *tbAddFolder, *tbAddFiles, *tbDelete, *tbClear, *tbConvert, *tbPause, *tbStop,
+      *tbSettings, *tbEject, *tbCloseTray;
+  QAction *PMPlay, *PMPause, *PMStop;
+  // The list row selected last, +1 (-1 after a deselection, 0 before any).
+  int SelectedTrack = 0;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildList();
+  void ApplyTexts();
+  void ConnectList();
+  void RowAdded(int index);
+  void RowChanged(int index);
+  void FormClose();
+  // Runs a handler, showing what it raises in the standard error box.
+  void Guarded(const std::function<void()>& handler);
+  QString OpenDialogFilter() const;
+
+  bool updatingRows_ = false;
+  bool popupEnabled_ = true;
+  bool closed_ = false;
+};

@@ -1,0 +1,82 @@
+// TFormSettings: edits the settings held in memory. It loads them into its
+// controls each time it is shown and stores them back when Close is pressed;
+// closing it any other way discards the changes.
+#pragma once
+
+#include <functional>
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QFileDialog;
+class TLanguageTable;
+struct TSettings;
+
+class TFormSettings : public QDialog {
+  Q_OBJECT
+
+ public:
+  TFormSettings(TSettings& settings, QWidget* parent = nullptr);
+
+  // Sets every translatable text from the table.
+  void ApplyTexts(const TLanguageTable& texts);
+
+  // Loads the controls from the settings (also done when shown).
+  void FormShow();
+  // Stores the controls into the settings in their fixed order and closes.
+  // A sample rate that is not an integer raises kMsgNotValidInteger after
+  // the settings before it were stored; the dialog then stays open.
+  void ButtonCloseClick();
+  void CheckBoxOutputSameClick();
+  void ButtonSelectDirClick();
+  void ComboBoxDrivesSelect(int index);
+
+  // Runs after a drive was chosen (the CD driver lists its tracks).
+  std::function<void()> OnDriveChosen;
+  // Shows an error in the standard error box; replaceable for tests.
+  std::function<void(const QString&)> ErrorBox;
+
+  QLabel* LabelDrives;
+  QComboBox* ComboBoxDrives;
+  QGroupBox* GroupBoxSaving;
+  QLabel* LabelOutput;
+  QLineEdit* EditOutput;
+  QPushButton* ButtonSelectDir;
+  QCheckBox* CheckBoxOutputSame;
+  QCheckBox* CheckBoxDeleteSource;
+  QLabel* LabelPriority;
+  QComboBox* ComboBoxPriority;
+  QGroupBox* GroupBoxConverting;
+  QLabel* LabelConvertTo;
+  QComboBox* ComboBoxConvertTo;
+  QLabel* LabelBitrate;
+  QComboBox* ComboBoxBitrate;
+  QLabel* LabelOggQuality;
+  QSpinBox* SpinEditOggQuality;
+  QLabel* LabelApeCompression;
+  QSpinBox* SpinEditApeCompression;
+  QGroupBox* GroupBoxWav;
+  QLabel* LabelChannels;
+  QSpinBox* SpinEditChannels;
+  QLabel* LabelSr;
+  QLineEdit* EditSr;
+  QLabel* LabelBps;
+  QSpinBox* SpinEditBps;
+  QLabel* LabelFormat;
+  QComboBox* ComboBoxFormat;
+  QPushButton* ButtonClose;
+  // The folder-browse dialog while it is open (null otherwise).
+  QFileDialog* FolderBrowse = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  TSettings& settings_;
+};

@@ -1,0 +1,471 @@
+// Drives the real main window through its handlers (offscreen).
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QCheckBox>
+#include <QtTest>
+
+#include "app/about_dialog.h"
+#include "app/main_window.h"
+#include "app/settings_dialog.h"
+#include "platform/app_paths.h"
+#include "platform/ini_file.h"
+#include "temp_dir.h"
+#include "wav_fixture.h"
+
+namespace {
+
+constexpr int kRunTimeoutMs = 60000;
+
+struct TWindowFixture {
+  TTempDir dir;
+  std::filesystem::path settings = dir / "quellmark.ini";
+  QStringList errors;
+  QStringList messages;
+  std::unique_ptr<TForm1> form;
+
+  void Open(std::filesystem::path languageDir = platform::LanguageDir()) {
+    form = std::make_unique<TForm1>(settings, languageDir);
+    form->ErrorBox = [this](const QString& s) { errors << s; };
+    form->MessageBox = [this](const QString& s) { messages << s; };
+    form->ShowModal = [](QDialog&) {};
+  }
+  std::string Key(const char* key) const {
+    return platform::TIniFile(settings).ReadString("Options", key, "<missing>");
+  }
+  QString Cell(int row, int column) const { return form->ListView1->topLevelItem(row)->text(column); }
+  bool Checked(int row) const {
+    return form->ListView1->topLevelItem(row)->checkState(0) == Qt::Checked;
+  }
+  TRowImage Image(int row) const { return form->Core->Files.Row(row).Image; }
+  bool WaitForRunEnd() {
+    return QTest::qWaitFor([this] { return !form->Core->Driver.Running; }, kRunTimeoutMs);
+  }
+};
+
+QStringList Strings(std::initializer_list<std::filesystem::path> paths) {
+  QStringList out;
+  for (const auto& p : paths) out << QString::fromStdString(p.string());
+  return out;
+}
+
+}  // namespace
+
+class TWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void firstRunGivesDefaultsAndClosingWritesAllKeys();
+  void storedOddValuesRoundTrip();
+  void droppingReplacesAndAddingAppends();
+  void rowsShowLengthRateAndBits();
+  void addFolderListsTheTreeAndStoresTheFolder();
+  void deleteAndCheckCommands();
+  void toolbarDoesNothingBeforeAnyRunMode();
+  void allRowsUncheckedEndsTheRunAtOnce();
+  void startConvertsCheckedRowsWithTheWavSettings();
+  void pauseTwiceThenStopAndStartAgain();
+  void vanishedSourceFailsItsRowAndTheRunGoesOn();
+  void failedRowKeepsItsSourceWithDeleteSource();
+  void settingsDialogLoadsAndStores();
+  void settingsDialogRejectsANonIntegerSampleRate();
+  void missingLanguageFileChangesNothing();
+  void switchingLanguages();
+  void probeLinesOfTheCommandLineMatchTheRows();
+};
+
+void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
+  TWindowFixture f;
+  f.Open();
+  const TSettings& s = f.form->Core->Settings;
+  QCOMPARE(s.outputType, 0);
+  QCOMPARE(s.wavBps, 8);
+  QCOMPARE(s.wavCh, 1);
+  QCOMPARE(s.wavSr, 22050);
+  QCOMPARE(s.wavFormat, 0);
+  QVERIFY(s.asInput);
+  QVERIFY(!s.deleteSource);
+  QCOMPARE(s.threadPrioriry, 3);
+  QCOMPARE(s.Language, std::string("English"));
+  QCOMPARE(f.form->windowTitle(), QString("Quellmark Audio Converter 1.1"));
+  QVERIFY(f.form->MLangEnglish->isChecked());
+  QVERIFY(!f.form->MLangRussian->isChecked());
+  QVERIFY(f.form->ListView1->isColumnHidden(4));
+  QVERIFY(!std::filesystem::exists(f.settings));
+  f.form->MExitClick();
+  for (const char* key : TSettings::KeyNames()) QVERIFY2(f.Key(key) != "<missing>", key);
+  QCOMPARE(f.Key("wavSr"), std::string("22050"));
+  QCOMPARE(f.Key("asInput"), std::string("1"));
+}
+
+void TWindowTest::storedOddValuesRoundTrip() {
+  TWindowFixture f;
+  TTempDir::WriteText(f.settings, "[Options]\nthreadPrioriry=9\nasInput=5\nwavSr=44100\n");
+  f.Open();
+  QCOMPARE(f.form->Core->Settings.threadPrioriry, 9);
+  QVERIFY(f.form->Core->Settings.asInput);
+  f.form->close();
+  QCOMPARE(f.Key("threadPrioriry"), std::string("9"));
+  QCOMPARE(f.Key("asInput"), std::string("1"));
+  QCOMPARE(f.Key("wavSr"), std::string("44100"));
+}
+
+void TWindowTest::droppingReplacesAndAddingAppends() {
+  TWindowFixture f;
+  const auto a = f.dir / "in" / "a.wav";
+  const auto b = f.dir / "in" / "B.WAV";
+  WriteSineWav(a, 8000, 1, 8, 8000);
+  WriteSineWav(b, 8000, 1, 8, 8000);
+  TTempDir::WriteText(f.dir / "in" / "notes.txt", "x");
+  f.Open();
+  f.form->ChooseFiles = [&] { return Strings({a, b, f.dir / "in" / "notes.txt"}); };
+  f.form->MAddFilesClick();
+  f.form->MAddFilesClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 4);
+  QCOMPARE(f.Cell(1, 0), QString("B.WAV"));
+  QCOMPARE(f.Cell(3, 4), QString::fromStdString(b.string()));
+  QCOMPARE(f.form->Core->Driver.RunMode, std::string("convert"));
+
+  f.form->StDropFiles1DropFiles(Strings({a}));
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
+  f.form->StDropFiles1DropFiles({});  // nothing dropped: the list stays
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
+  QVERIFY(f.errors.isEmpty());
+}
+
+void TWindowTest::rowsShowLengthRateAndBits() {
+  TWindowFixture f;
+  // Low rates keep the long files small; the length is what matters.
+  WriteSineWav(f.dir / "in" / "1.wav", 1000, 1, 8, 185 * 1000, 100);
+  WriteSineWav(f.dir / "in" / "2.wav", 1000, 1, 8, 3725 * 1000, 100);
+  WriteSineWav(f.dir / "in" / "3.wav", 44100, 2, 16, 7 * 44100);
+  f.Open();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "in" / "1.wav", f.dir / "in" / "2.wav", f.dir / "in" / "3.wav"}));
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
+  QCOMPARE(f.Cell(0, 1), QString("3:05"));
+  QCOMPARE(f.Cell(1, 1), QString("62:05"));
+  QCOMPARE(f.Cell(2, 1), QString("0:07"));
+  QCOMPARE(f.Cell(0, 2), QString("1000 Hz"));
+  QCOMPARE(f.Cell(2, 2), QString("44100 Hz"));
+  QCOMPARE(f.Cell(0, 3), QString("8 bps"));
+  QCOMPARE(f.Cell(2, 3), QString("16 bps"));
+  QVERIFY(f.Checked(0));
+  QVERIFY(f.form->ListView1->topLevelItem(0)->icon(0).isNull());
+}
+
+void TWindowTest::addFolderListsTheTreeAndStoresTheFolder() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "music" / "top.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "music" / "sub" / "deep.wav", 8000, 1, 8, 800);
+  TTempDir::WriteText(f.settings, "[Options]\nsubdirs=0\n");
+  f.Open();
+  // A dropped folder with "subdirs" off lists only what is directly inside.
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "music"}));
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
+  // Add Folder always takes the whole tree, and appends.
+  f.form->ChooseFolder = [&] { return QString::fromStdString((f.dir / "music").string()); };
+  f.form->MAddFolderClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
+  QCOMPARE(f.form->Core->Settings.OutputDir, (f.dir / "music").string() + "/");
+  f.form->ChooseFolder = [] { return QString(); };  // cancelled
+  f.form->MAddFolderClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
+}
+
+void TWindowTest::deleteAndCheckCommands() {
+  TWindowFixture f;
+  const auto a = f.dir / "a.wav";
+  WriteSineWav(a, 8000, 1, 8, 800);
+  f.Open(f.dir / "no-language-files");
+  f.form->StDropFiles1DropFiles(Strings({a, a, a}));
+  f.form->MDeleteClick();  // nothing selected
+  QCOMPARE(f.messages, QStringList{QString()});  // no language file supplies the text
+  f.form->ListView1->topLevelItem(0)->setSelected(true);
+  f.form->ListView1->topLevelItem(2)->setSelected(true);
+  f.form->MDeleteClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
+  QCOMPARE(f.form->Core->Files.Count(), 1);
+  f.form->MUncheckAllClick();
+  QVERIFY(!f.Checked(0));
+  QVERIFY(!f.form->Core->Files.Row(0).Checked);
+  // The user's own click on the check box reaches the list.
+  f.form->ListView1->topLevelItem(0)->setCheckState(0, Qt::Checked);
+  QVERIFY(f.form->Core->Files.Row(0).Checked);
+  f.form->MClearClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 0);
+}
+
+void TWindowTest::toolbarDoesNothingBeforeAnyRunMode() {
+  TWindowFixture f;
+  f.Open();
+  QCOMPARE(f.form->Core->Driver.RunMode, std::string());
+  f.form->tbConvert->trigger();
+  f.form->tbPause->trigger();
+  f.form->tbStop->trigger();
+  QCOMPARE(f.form->Core->Driver.RunMode, std::string());
+  QVERIFY(!f.form->Core->Driver.Running);
+  QVERIFY(f.errors.isEmpty());
+}
+
+void TWindowTest::allRowsUncheckedEndsTheRunAtOnce() {
+  TWindowFixture f;
+  const auto a = f.dir / "a.wav";
+  WriteSineWav(a, 8000, 1, 8, 800);
+  f.Open();
+  f.form->show();
+  f.form->StDropFiles1DropFiles(Strings({a, a}));
+  f.form->MUncheckAllClick();
+  f.form->MStartClick();
+  QVERIFY(!f.form->Core->Driver.Running);
+  QVERIFY(f.form->PanelProgress->isHidden());
+  QCOMPARE(f.form->AppTitle, QString("Quellmark Audio Converter 1.1"));
+  QCOMPARE(f.form->StatusBar1->text(), QString());
+  QVERIFY(!std::filesystem::exists(f.dir / "a.wav.wav"));
+}
+
+void TWindowTest::startConvertsCheckedRowsWithTheWavSettings() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "in" / "one.wav", 44100, 2, 16, 44100);
+  WriteSineWav(f.dir / "in" / "Two.WAV", 8000, 1, 8, 8000);
+  WriteSineWav(f.dir / "in" / "skip.wav", 8000, 1, 8, 8000);
+  TTempDir::WriteText(f.settings, "[Options]\nwavSr=16000\nwavCh=2\nwavBps=16\n");
+  f.Open();
+  f.form->show();
+  f.form->StDropFiles1DropFiles(
+      Strings({f.dir / "in" / "one.wav", f.dir / "in" / "skip.wav", f.dir / "in" / "Two.WAV"}));
+  f.form->ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+  f.form->MStartClick();
+  QVERIFY(f.form->Core->Driver.Running);
+  QCOMPARE(f.Image(0), TRowImage::InProgress);
+  QVERIFY(f.form->PanelProgress->isVisible());
+  QVERIFY(f.WaitForRunEnd());
+  QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join("\n")));
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QCOMPARE(f.Image(1), TRowImage::None);
+  QCOMPARE(f.Image(2), TRowImage::Done);
+  QVERIFY(!f.Checked(0));
+  QVERIFY(!f.Checked(2));
+  QVERIFY(f.form->PanelProgress->isHidden());
+  QCOMPARE(f.form->AppTitle, QString("Quellmark Audio Converter 1.1"));
+  QCOMPARE(f.form->Gauge1->value(), 0);
+  QCOMPARE(ProbeStream(f.dir / "in" / "one.wav.wav"), std::string("pcm_s16le|16000|2|16"));
+  QCOMPARE(ProbeStream(f.dir / "in" / "Two.wav.wav"), std::string("pcm_s16le|16000|2|16"));
+  QVERIFY(!std::filesystem::exists(f.dir / "in" / "skip.wav.wav"));
+  QVERIFY(std::filesystem::exists(f.dir / "in" / "one.wav"));
+}
+
+void TWindowTest::pauseTwiceThenStopAndStartAgain() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "a.wav", 44100, 2, 16, 44100 * 20);
+  WriteSineWav(f.dir / "b.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "a.wav", f.dir / "b.wav"}));
+  TConversionDriver& d = f.form->Core->Driver;
+  d.MStopClick();  // idle: nothing
+  QVERIFY(!d.Running);
+
+  // No events are processed between these calls, so the first row cannot
+  // have ended in between, however fast the machine.
+  f.form->MStart->trigger();
+  QVERIFY(d.Running);
+  f.form->MPause->trigger();
+  QVERIFY(d.RunPaused);
+  f.form->MPause->trigger();
+  QVERIFY(d.RunPaused);
+  QVERIFY(d.Running);
+  f.form->MStart->trigger();  // resumes
+  QVERIFY(!d.RunPaused);
+  QVERIFY(d.Running);
+  d.Progress(d.CurrentOutput);
+  QCOMPARE(f.form->StatusBar1->text(), QString("Converting: a.wav"));
+  QVERIFY(f.form->AppTitle.endsWith("% - a.wav"));
+  const QString progressTitle = f.form->AppTitle;
+  f.form->MStop->trigger();
+  QCOMPARE(f.form->AppTitle, progressTitle);  // Stop leaves the last progress text
+  QVERIFY(!d.Running);
+  QCOMPARE(f.Image(0), TRowImage::None);
+  QVERIFY(f.Checked(0));
+  QVERIFY(f.Checked(1));
+  QVERIFY(f.form->PanelProgress->isHidden());
+  QCOMPARE(f.form->StatusBar1->text(), QString());
+  QTest::qWait(50);  // no OnDone of the stopped row may arrive
+  QCOMPARE(f.Image(0), TRowImage::None);
+  QVERIFY(!d.Running);
+
+  f.form->MStart->trigger();
+  QCOMPARE(d.CurrentIndex, 0);
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QCOMPARE(f.Image(1), TRowImage::Done);
+  QCOMPARE(ProbeStream(f.dir / "a.wav.wav"), std::string("pcm_u8|22050|1|8"));
+}
+
+void TWindowTest::vanishedSourceFailsItsRowAndTheRunGoesOn() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "gone.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "here.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "gone.wav", f.dir / "here.wav"}));
+  std::filesystem::remove(f.dir / "gone.wav");
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Failed);
+  QVERIFY(f.Checked(0));  // a later Start tries it again
+  QVERIFY(!f.form->ListView1->topLevelItem(0)->toolTip(0).isEmpty());
+  QCOMPARE(f.Image(1), TRowImage::Done);
+  QVERIFY(std::filesystem::exists(f.dir / "here.wav.wav"));
+  QVERIFY(f.errors.isEmpty());  // worker errors are shown on the row, not in a box
+}
+
+void TWindowTest::failedRowKeepsItsSourceWithDeleteSource() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "keep.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "other" / "go.wav", 8000, 1, 8, 800);
+  f.Open();
+  TSettings& s = f.form->Core->Settings;
+  s.deleteSource = true;
+  s.asInput = false;
+  s.OutputDir = (f.dir / "no-such-folder").string();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "keep.wav"}));
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Failed);
+  QVERIFY(std::filesystem::exists(f.dir / "keep.wav"));
+
+  // A row that succeeds does delete its source.
+  s.asInput = true;
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "other" / "go.wav"}));
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QVERIFY(!std::filesystem::exists(f.dir / "other" / "go.wav"));
+  QVERIFY(std::filesystem::exists(f.dir / "other" / "go.wav.wav"));
+}
+
+void TWindowTest::settingsDialogLoadsAndStores() {
+  TWindowFixture f;
+  TTempDir::WriteText(f.settings, "[Options]\noggQuality=0\nBitrate=112\nasInput=1\n");
+  f.Open();
+  TFormSettings& d = *f.form->FormSettings;
+  f.form->MSettingsClick();
+  d.FormShow();
+  QCOMPARE(d.SpinEditOggQuality->value(), 1);
+  QCOMPARE(d.ComboBoxBitrate->currentIndex(), -1);
+  QVERIFY(!d.EditOutput->isEnabled());
+  QVERIFY(!d.ButtonSelectDir->isEnabled());
+  d.CheckBoxOutputSame->click();
+  QVERIFY(d.EditOutput->isEnabled());
+  QVERIFY(d.ButtonSelectDir->isEnabled());
+  d.CheckBoxDeleteSource->click();  // the same rule, the same result
+  QVERIFY(d.EditOutput->isEnabled());
+  d.EditOutput->setText("/tmp/out");
+  d.ComboBoxConvertTo->setCurrentIndex(0);
+  d.ButtonCloseClick();
+  const TSettings& s = f.form->Core->Settings;
+  QCOMPARE(s.oggQuality, 1);
+  QCOMPARE(s.Bitrate, std::string());  // 112 is no item: nothing was selected
+  QVERIFY(!s.asInput);
+  QVERIFY(s.deleteSource);
+  QCOMPARE(s.OutputDir, std::string("/tmp/out"));
+
+  // Closing by the title bar discards the changes.
+  d.FormShow();
+  d.SpinEditChannels->setValue(2);
+  d.reject();
+  QCOMPARE(s.wavCh, 1);
+  d.FormShow();
+  d.ComboBoxBitrate->setCurrentIndex(d.ComboBoxBitrate->findText("192"));
+  d.ButtonCloseClick();
+  QCOMPARE(s.Bitrate, std::string("192"));
+}
+
+void TWindowTest::settingsDialogRejectsANonIntegerSampleRate() {
+  TWindowFixture f;
+  f.Open();
+  TFormSettings& d = *f.form->FormSettings;
+  QStringList errors;
+  d.ErrorBox = [&](const QString& s) { errors << s; };
+  d.show();
+  d.ComboBoxConvertTo->setCurrentIndex(2);
+  d.EditSr->setText("44k");
+  d.SpinEditBps->setValue(16);
+  d.ButtonCloseClick();
+  QCOMPARE(errors, QStringList{"'44k' is not a valid integer value"});
+  QVERIFY(d.isVisible());
+  const TSettings& s = f.form->Core->Settings;
+  QCOMPARE(s.outputType, 2);  // stored before the sample rate
+  QCOMPARE(s.wavSr, 22050);
+  QCOMPARE(s.wavBps, 8);  // after it: not stored
+  d.EditSr->setText("48000");
+  d.ButtonCloseClick();
+  QVERIFY(!d.isVisible());
+  QCOMPARE(s.wavSr, 48000);
+  QCOMPARE(s.wavBps, 16);
+}
+
+void TWindowTest::missingLanguageFileChangesNothing() {
+  TWindowFixture f;
+  TTempDir::WriteText(f.settings, "[Options]\nLanguage=Klingon\n");
+  f.Open();
+  QCOMPARE(f.form->MFile->title(), QString("&File"));
+  QCOMPARE(f.form->tbConvert->toolTip(), QString("Start converting"));
+  QVERIFY(!f.form->MLangEnglish->isChecked());
+  QVERIFY(!f.form->MLangRussian->isChecked());
+  QCOMPARE(f.form->Core->Language.Text("StringConverting"), std::string());
+  f.form->close();
+  QCOMPARE(f.Key("Language"), std::string("Klingon"));
+}
+
+void TWindowTest::switchingLanguages() {
+  TWindowFixture f;
+  f.Open();
+  f.form->MLangRussianClick();
+  QVERIFY(f.form->MLangRussian->isChecked());
+  QVERIFY(!f.form->MLangEnglish->isChecked());
+  QCOMPARE(f.form->MFile->title(), QString::fromUtf8("&Файл"));
+  QCOMPARE(f.form->ListView1->headerItem()->text(0), QString::fromUtf8("Имя файла"));
+  QCOMPARE(f.form->FormSettings->windowTitle(), QString::fromUtf8("Параметры"));
+  QCOMPARE(f.form->FormSettings->ComboBoxPriority->itemText(3), QString::fromUtf8("Обычный"));
+  QCOMPARE(f.form->FormAbout->windowTitle(), QString::fromUtf8("О программе"));
+  f.form->MLangRussianClick();  // applying it again gives the same texts
+  QCOMPARE(f.form->MFile->title(), QString::fromUtf8("&Файл"));
+  f.form->MDeleteClick();
+  QCOMPARE(f.messages.last(), QString::fromUtf8("Сначала выберите файлы для удаления."));
+  f.form->MLangEnglishClick();
+  QCOMPARE(f.form->ListView1->headerItem()->text(0), QString("Filename"));
+  QCOMPARE(f.form->FormSettings->ComboBoxPriority->itemText(3), QString("Normal"));
+  QVERIFY(f.form->MLangEnglish->isChecked());
+  f.form->close();
+  QCOMPARE(f.Key("Language"), std::string("English"));
+}
+
+void TWindowTest::probeLinesOfTheCommandLineMatchTheRows() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "set" / "a.wav", 44100, 2, 16, 44100 * 3);
+  WriteSineWav(f.dir / "set" / "b.WAV", 8000, 1, 8, 8000 * 65);
+  WriteSineWav(f.dir / "set" / "sub" / "c.wav", 22050, 1, 24, 22050);
+  TTempDir::WriteText(f.dir / "set" / "readme.txt", "x");
+  f.Open();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "set"}));
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
+  QStringList rows;
+  for (int i = 0; i < 3; ++i) {
+    QStringList cells;
+    for (int c = 0; c < 5; ++c) cells << f.Cell(i, c);
+    rows << cells.join('\t');
+  }
+  const std::string cli = QCoreApplication::applicationDirPath().toStdString() + "/quellmark-cli";
+  int status = -1;
+  const std::string out = RunCommand(Quote(cli) + " --probe " + Quote((f.dir / "set").string()), &status);
+  QCOMPARE(status, 0);
+  QCOMPARE(QString::fromStdString(out).split('\n', Qt::SkipEmptyParts), rows);
+}
+
+QTEST_MAIN(TWindowTest)
+#include "window_test.moc"
