@@ -250,7 +250,12 @@ void TForm1::BuildList() {
   ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
   ListView1->setIconSize(QSize(16, 16));
   ListView1->setAlternatingRowColors(true);
-  ListView1->setStyleSheet("QTreeView::item { border-right: 1px solid palette(midlight); padding: 1px 3px; }");
+  // Grid lines between the cells.
+  ListView1->setStyleSheet(
+      "QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); "
+      "padding: 1px 3px; }"
+      "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
+  ListView1->installEventFilter(this);
   ListView1->header()->setStretchLastSection(false);
   ListView1->headerItem()->setText(colPath, "Path");
   for (int c : {colLength, colSamplerate, colBitrate}) {
@@ -495,8 +500,12 @@ void TForm1::MLangRussianClick() {
 void TForm1::FormShow() { FormSettings->ComboBoxDrives->clear(); }
 
 void TForm1::FormResize() {
-  ListView1->setColumnWidth(colFilename, std::max(80, ListView1->width() - 231));
-  for (int c : {colLength, colSamplerate, colBitrate}) ListView1->setColumnWidth(c, 70);
+  // Three right-aligned number columns of a fixed width, the file name takes
+  // the rest. The width grows with the font, so "44100 Hz" is never cut.
+  const QFontMetrics metrics(ListView1->font());
+  const int number = std::max(70, metrics.horizontalAdvance("48000 Hz") + 20);
+  ListView1->setColumnWidth(colFilename, std::max(120, ListView1->viewport()->width() - 3 * number - 1));
+  for (int c : {colLength, colSamplerate, colBitrate}) ListView1->setColumnWidth(c, number);
   ListView1->setColumnWidth(colPath, 0);
 }
 
@@ -514,6 +523,11 @@ void TForm1::FormClose() {
 void TForm1::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ListView1 && event->type() == QEvent::Resize) FormResize();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
