@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/text_codec.h"
@@ -47,24 +48,23 @@ void PutSyncSafe(unsigned char* p, std::uint32_t value) {
 
 // Whether a frame ending at `next` is followed by something a tag may hold
 // there: the end of the frames, padding, or another frame header.
-bool LandsWell(const unsigned char* body, std::size_t length, std::size_t framesLength, std::size_t next) {
-  if (next == length || next == framesLength) return true;
-  if (next > length) return false;
-  if (body[next] == 0) return true;
-  return next + 4 <= length && IsUpper(body[next]) && IsIdChar(body[next + 1]) && IsIdChar(body[next + 2]) &&
-         IsIdChar(body[next + 3]);
+bool LandsWell(const tagio::TFileRange& body, std::size_t framesLength, std::size_t next) {
+  if (next == body.Length() || next == framesLength) return true;
+  unsigned char id[4] = {};
+  if (!body.Read(next, id, 1)) return false;
+  if (id[0] == 0) return true;
+  return body.Read(next, id, 4) && IsUpper(id[0]) && IsIdChar(id[1]) && IsIdChar(id[2]) && IsIdChar(id[3]);
 }
 
 // Version-4 frame sizes are sync-safe, but writers of early version-4 tags
 // (this program's own earlier releases among them) stored plain integers.
 // The sync-safe reading wins unless it leads nowhere sensible.
-std::uint32_t Version4FrameSize(const unsigned char* body, std::size_t length, std::size_t framesLength,
-                                std::size_t pos) {
-  const unsigned char* raw = body + pos + 4;
+std::uint32_t Version4FrameSize(const tagio::TFileRange& body, std::size_t framesLength, std::size_t pos,
+                                const unsigned char* raw) {
   const std::uint32_t plain = BigEndian(raw, 4);
   if (!IsSyncSafe(raw)) return plain;
   const std::uint32_t syncSafe = SyncSafe(raw);
-  if (syncSafe == plain || LandsWell(body, length, framesLength, pos + kId3v2HeaderSize + syncSafe)) return syncSafe;
+  if (syncSafe == plain || LandsWell(body, framesLength, pos + kId3v2HeaderSize + syncSafe)) return syncSafe;
   return plain;
 }
 
@@ -183,47 +183,58 @@ bool TId3v2Tags::ReadFromFile(int FileHandle) {
   const int version = header[3];
   FNewFrameIds = version != 2;
   const std::int64_t end = start + *length;
-  // The body is read only when the file really holds it, so a hostile size
-  // can never make the buffer larger than the file.
+  // Frames are read only when the file really holds the whole tag, so a
+  // hostile size never makes a read or a buffer larger than the file.
   if (tagio::FileSize(FileHandle) >= end) {
-    std::vector<unsigned char> body(static_cast<std::size_t>(*length) - kId3v2HeaderSize);
-    if (tagio::PReadAll(FileHandle, body.data(), body.size(), start + static_cast<std::int64_t>(kId3v2HeaderSize))) {
-      const std::size_t frames = (header[5] & kFooterFlag) != 0 ? body.size() - kId3v2FooterSize : body.size();
-      ParseFrames(version, body.data(), body.size(), frames);
-    }
+    const std::size_t bodyLength = static_cast<std::size_t>(*length) - kId3v2HeaderSize;
+    const std::size_t frames = (header[5] & kFooterFlag) != 0 ? bodyLength - kId3v2FooterSize : bodyLength;
+    ParseFrames(version, tagio::TFileRange(FileHandle, start + static_cast<std::int64_t>(kId3v2HeaderSize), bodyLength), frames);
   }
   ::lseek(FileHandle, static_cast<off_t>(end), SEEK_SET);
   return true;
 }
 
-void TId3v2Tags::ParseFrames(int Version, const unsigned char* Body, std::size_t Length, std::size_t FramesLength) {
+void TId3v2Tags::ParseFrames(int Version, const tagio::TFileRange& Body, std::size_t FramesLength) {
   const std::size_t headerSize = Version == 2 ? 6 : kId3v2HeaderSize;
   const std::size_t idLength = Version == 2 ? 3 : 4;
+  const std::size_t length = Body.Length();
+  unsigned char header[kId3v2HeaderSize];
+  std::vector<unsigned char> content;
   std::size_t pos = 0;
-  while (pos < Length) {
-    if (Length - pos <= headerSize || !IsUpper(Body[pos])) break;
+  while (pos < length) {
+    if (length - pos <= headerSize || !Body.Read(pos, header, headerSize) || !IsUpper(header[0])) break;
     std::uint32_t size;
     if (Version == 2) {
-      size = BigEndian(Body + pos + 3, 3);
+      size = BigEndian(header + 3, 3);
     } else if (Version == 3) {
-      size = BigEndian(Body + pos + 4, 4);
+      size = BigEndian(header + 4, 4);
     } else {
-      size = Version4FrameSize(Body, Length, FramesLength, pos);
+      size = Version4FrameSize(Body, FramesLength, pos, header + 4);
     }
-    const std::string_view id(reinterpret_cast<const char*>(Body + pos), idLength);
+    const std::string id(reinterpret_cast<const char*>(header), idLength);
     pos += headerSize;
     if (size == 0) continue;
-    if (size > Length - pos) break;
-    TakeFrame(id, Body + pos, size);
+    if (size > length - pos) break;
+    // Only frames this container keeps are loaded; pictures and the like
+    // are stepped over unread.
+    if (FrameIndex(id) >= 0) {
+      content.resize(size);
+      if (!Body.Read(pos, content.data(), size)) break;
+      TakeFrame(id, content.data(), size);
+    }
     pos += size;
   }
 }
 
-void TId3v2Tags::TakeFrame(std::string_view Id, const unsigned char* Content, std::size_t Size) {
+int TId3v2Tags::FrameIndex(std::string_view Id) const {
   const auto& ids = FNewFrameIds ? kId3v2FrameIdsV3 : kId3v2FrameIdsV2;
-  int index = -1;
   for (int i = 0; i < kId3v2FrameCount; ++i)
-    if (Id == ids[static_cast<std::size_t>(i)]) index = i;
+    if (Id == ids[static_cast<std::size_t>(i)]) return i;
+  return -1;
+}
+
+void TId3v2Tags::TakeFrame(std::string_view Id, const unsigned char* Content, std::size_t Size) {
+  const int index = FrameIndex(Id);
   if (index < 0 || index == fiComment) return;
 
   std::size_t consumed = 0;
@@ -235,7 +246,7 @@ void TId3v2Tags::TakeFrame(std::string_view Id, const unsigned char* Content, st
     const std::string_view url = NarrowText(Content + consumed, Size - consumed);
     if (!url.empty()) value = std::string(url);
   }
-  if (!value.IsNull()) SetValue(ids[static_cast<std::size_t>(index)], value);
+  if (!value.IsNull()) SetValue(Id, value);
 }
 
 std::optional<std::vector<unsigned char>> TId3v2Tags::MakeTag(bool Unicode) const {

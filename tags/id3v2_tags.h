@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tags/au_tags.h"
+#include "tags/tag_file_io.h"
 
 inline constexpr int kId3v2FrameCount = 12;
 // Frame ids by property index: version 2, and versions 3 and 4.
@@ -77,13 +78,13 @@ class TId3v2Tags : public TAuTags {
   // too large for a tag.
   std::optional<std::vector<unsigned char>> MakeTag(bool Unicode) const;
 
-  // Takes the frames of a tag of the given version from its body (the bytes
-  // after the header, up to the end of the tag). FramesLength is the part of
-  // Body before a footer.
-  void ParseFrames(int Version, const unsigned char* Body, std::size_t Length, std::size_t FramesLength);
-
  private:
   void SetWide(TFrameIndex Index, std::u16string_view Value) { SetValue(FrameId(Index), std::u16string(Value)); }
+  // Takes the frames of a tag body of the given version; FramesLength is
+  // the part of the body before a footer.
+  void ParseFrames(int Version, const tagio::TFileRange& Body, std::size_t FramesLength);
+  // The property index of a frame id under the current NewFrameIds, or -1.
+  int FrameIndex(std::string_view Id) const;
   void TakeFrame(std::string_view Id, const unsigned char* Content, std::size_t Size);
 
   bool FNewFrameIds = true;

@@ -17,6 +17,25 @@ bool PWriteAll(int Fd, const void* Buffer, std::size_t Count, std::int64_t Offse
 // Size of the file behind Fd, or -1.
 std::int64_t FileSize(int Fd);
 
+// A stretch of an open file, read by offset from its start without moving
+// the file position.
+class TFileRange {
+ public:
+  TFileRange(int Fd, std::int64_t Start, std::size_t Length) : FFd(Fd), FStart(Start), FLength(Length) {}
+  std::size_t Length() const { return FLength; }
+  // Count bytes at Offset; false unless they all lie inside the range and
+  // were read.
+  bool Read(std::size_t Offset, unsigned char* Out, std::size_t Count) const {
+    return Offset <= FLength && Count <= FLength - Offset &&
+           PReadAll(FFd, Out, Count, FStart + static_cast<std::int64_t>(Offset));
+  }
+
+ private:
+  int FFd;
+  std::int64_t FStart;
+  std::size_t FLength;
+};
+
 // Inserts Count bytes at the start of the regular file behind Fd: the file
 // grows by Count bytes and its previous content moves up, once, in place.
 // The space is reserved before anything moves, and a failure part way moves

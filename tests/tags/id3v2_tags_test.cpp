@@ -205,6 +205,14 @@ TEST(TId3v2Tags, FrameListEndsAtPaddingBadIdsAndOverlongFrames) {
   EXPECT_EQ(tags.Title(), u"A");
 }
 
+TEST(TId3v2Tags, LargeFramesOfOtherKindsAreSteppedOver) {
+  const std::string picture = Frame3("APIC", std::string("\0image/png\0\x03\0", 13) + std::string(1 << 20, '\x89'));
+  TId3v2Tags tags;
+  ASSERT_TRUE(ReadTag(tags, Tag(3, Frame3("TPE1", std::string("\0A", 2)) + picture + Frame3("TIT2", std::string("\0T", 2)))).ok);
+  EXPECT_EQ(tags.Artist(), u"A");
+  EXPECT_EQ(tags.Title(), u"T");
+}
+
 TEST(TId3v2Tags, TagLargerThanTheFileReadsNoFramesAndEndsAfterIt) {
   TId3v2Tags tags;
   tags.SetTitle(u"stale");
