@@ -56,9 +56,9 @@ bool LandsWell(const tagio::TFileRange& body, std::size_t framesLength, std::siz
   return body.Read(next, id, 4) && IsUpper(id[0]) && IsIdChar(id[1]) && IsIdChar(id[2]) && IsIdChar(id[3]);
 }
 
-// Version-4 frame sizes are sync-safe, but writers of early version-4 tags
-// (this program's own earlier releases among them) stored plain integers.
-// The sync-safe reading wins unless it leads nowhere sensible.
+// Version-4 frame sizes are sync-safe, but some writers store plain 32-bit
+// integers there. The sync-safe reading wins unless it leads nowhere
+// sensible; both agree below 128 bytes.
 std::uint32_t Version4FrameSize(const tagio::TFileRange& body, std::size_t framesLength, std::size_t pos,
                                 const unsigned char* raw) {
   const std::uint32_t plain = BigEndian(raw, 4);
@@ -217,7 +217,8 @@ void TId3v2Tags::ParseFrames(int Version, const tagio::TFileRange& Body, std::si
     if (size > length - pos) break;
     // Only frames this container keeps are loaded; pictures and the like
     // are stepped over unread.
-    if (FrameIndex(id) >= 0) {
+    const int index = FrameIndex(id);
+    if (index >= 0 && index != fiComment) {
       content.resize(size);
       if (!Body.Read(pos, content.data(), size)) break;
       TakeFrame(id, content.data(), size);
