@@ -159,6 +159,7 @@ void TWaveOut::WriteImaHeader(int64_t size) {
   // Round half to even, as the header's block count always was.
   const int64_t dataSize = std::llrint(static_cast<double>(frames) / spb) * FBlockSize;
   CheckFits(static_cast<uint64_t>(dataSize) + 52);
+  CheckFits(static_cast<uint64_t>(std::max<int64_t>(frames, 0)));
   uint8_t h[ImaHeaderSize];
   std::memcpy(h, "RIFF", 4);
   WriteLe32(h + 4, static_cast<uint32_t>(dataSize + 52));
@@ -183,6 +184,7 @@ void TWaveOut::WriteImaHeader(int64_t size) {
 void TWaveOut::Prepare() {
   EndOfInput = false;
   Appended = false;
+  HeaderWritten = false;
   if (FileName().empty()) throw EAuException(kMsgWavFileNameNotAssigned);
   if (std::filesystem::exists(WideFileName()) && FFileMode != TFileOutputMode::foRewrite)
     Stream = std::make_unique<TAuFileStream>(WideFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
@@ -214,10 +216,12 @@ void TWaveOut::Prepare() {
             Channels != ExistingChannels)
           Fail(kMsgCannotAppendDifferentFormat);
         Stream->Seek(0, TSeekOrigin::soEnd);
+        HeaderWritten = true;
         return;
       }
       if (size >= 0 && static_cast<uint64_t>(size) + 36 > MaxRiffBytes) Fail(kMsgWavTooLarge);
       WritePcmHeader(size);
+      HeaderWritten = true;
       break;
     case TWavType::wtDVIADPCM:
       if (Bits != 16) Fail(kMsgCannotEncode8Bit);
@@ -227,18 +231,20 @@ void TWaveOut::Prepare() {
           Fail(kMsgCannotAppendDifferentFormat);
         Stream->Seek(0, TSeekOrigin::soEnd);
       } else {
-        if (FBlockSize <= 4 * Channels) Fail(kMsgCannotEncodeChannels);
+        if (FBlockSize <= 4 * Channels) Fail(kMsgBlockSizeTooSmall);
         if (Channels == 2 && FBlockSize % 8 != 0) Fail(kMsgStereoBlockSize);
         WriteImaHeader(size);
         EncState[0].StepIndex = 0;
         EncState[1].StepIndex = 0;
       }
+      HeaderWritten = true;
       SampleBuffer.assign(ImaFramesPerBlock(FBlockSize, static_cast<unsigned>(Channels)) * Channels, 0);
       BlockBuffer.assign(FBlockSize, 0);
       break;
     case TWavType::wtExtPCM:
       if (size >= 0 && static_cast<uint64_t>(size) + 60 > MaxRiffBytes) Fail(kMsgWavTooLarge);
       WriteExtensibleHeader(size);
+      HeaderWritten = true;
       break;
     default:
       break;
@@ -325,7 +331,8 @@ void TWaveOut::PatchHeader() {
 
 void TWaveOut::Done() {
   try {
-    if (Stream) {
+    // Without a header of this run there are no sizes to put right.
+    if (Stream && HeaderWritten) {
       const int64_t size = FInput ? FInput->Size.load() : -1;
       if (size < 0 || FFileMode == TFileOutputMode::foAppend || StopRequested || !ExceptionMessage.empty()) {
         PatchHeader();

@@ -15,6 +15,8 @@ inline constexpr const char* kMsgCannotAppendDifferentFormat = "Cannot append da
 inline constexpr const char* kMsgCannotEncode8Bit = "Cannot encode 8 bit sound into ADPCM.";
 // The IMA ADPCM block layout exists for one and two channels only.
 inline constexpr const char* kMsgCannotEncodeChannels = "Cannot encode more than 2 channels into ADPCM.";
+// An IMA ADPCM block must hold more than its channel headers.
+inline constexpr const char* kMsgBlockSizeTooSmall = "The ADPCM block size is too small.";
 // Stereo IMA ADPCM blocks carry whole 8-byte groups after their headers.
 inline constexpr const char* kMsgStereoBlockSize = "The ADPCM block size must be a multiple of 8 for stereo.";
 // RIFF sizes are 32-bit.
@@ -67,6 +69,8 @@ class TWaveOut : public TAuFileOut {
   uint16_t FBlockSize = 512;
   // This run's Prepare appended to an existing non-empty file.
   bool Appended = false;
+  // Prepare wrote the header (or reached the end of the file appended to).
+  bool HeaderWritten = false;
   // Format of the run, taken from the input in Prepare.
   int Channels = 0;
   int Bits = 0;
