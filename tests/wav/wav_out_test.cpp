@@ -177,6 +177,27 @@ TEST(WaveOutTest, UnknownLengthIsPatchedFromTheFile) {
   }
 }
 
+// While the run lasts, an unknown length shows as Size + 36 = 35 and $FFFFFFFF.
+TEST(WaveOutTest, UnknownLengthHeaderWhileRunning) {
+  TTempDir dir;
+  const auto file = dir / "running.wav";
+  TGeneratorInput gen(2, 44100, 16, 44100 * 60);
+  gen.AnnouncedSize = -1;
+  TWriteRun w(gen, file);
+  bool done = false;
+  w.Out.OnDone = [&done](TComponent*) { done = true; };
+  w.Out.Run();
+  while (gen.Position == 0) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(1));
+  w.Out.Pause();
+  const auto bytes = ReadFile(file);
+  ASSERT_GE(bytes.size(), 44u);
+  EXPECT_EQ(U32(bytes, 4), 35u);
+  EXPECT_EQ(U32(bytes, 40), 0xFFFFFFFFu);
+  w.Out.Resume();
+  while (!done) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(10));
+  EXPECT_EQ(U32(ReadFile(file), 40), 44100u * 60 * 4);
+}
+
 TEST(WaveOutTest, StoppedRunLeavesMatchingHeader) {
   TTempDir dir;
   const auto file = dir / "stopped.wav";
