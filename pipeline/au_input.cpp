@@ -184,7 +184,7 @@ int TAuFileIn::GetSampleRate() {
 
 int64_t TAuFileIn::GetTotalSamples() {
   OpenFile();
-  const int frame = FChannels * FBitsPerSample / 8;
+  const int64_t frame = static_cast<int64_t>(FChannels) * FBitsPerSample / 8;
   const int64_t size = Size;
   FTotalSamples = (size > 0 && frame > 0) ? size / frame : -1;
   return FTotalSamples;
@@ -203,7 +203,10 @@ void TAuFileIn::InitInternal() {
   Busy = true;
   Position = 0;
   OpenFile();
-  FrameSize = static_cast<uint16_t>(FChannels * FBitsPerSample / 8);
+  // A header may claim any channel count and width: a frame that does not
+  // fit the 16-bit FrameSize is no format this source can deliver.
+  const int64_t frame = static_cast<int64_t>(FChannels) * FBitsPerSample / 8;
+  FrameSize = (frame > 0 && frame <= UINT16_MAX) ? static_cast<uint16_t>(frame) : 0;
   if (FrameSize == 0) {
     // Nothing this source could deliver: an unsupported or empty format.
     FTotalSamples = 0;

@@ -204,6 +204,15 @@ TEST_F(FileSourceTest, InitFailuresRaiseAndLeaveTheSourceAtItsEnd) {
   EXPECT_THROW(missing.Init(), EAuException);
 }
 
+TEST_F(FileSourceTest, AFrameWiderThanSixteenBitsOfBytesDeliversNothing) {
+  TRawFileIn wide(nullptr, 65535, 44100);  // 65535 channels x 2 bytes
+  wide.SetFileName(file.string());
+  EXPECT_EQ(wide.TotalSamples(), 4000 / (65535 * 2));
+  EXPECT_GE(wide.TotalTime(), 0);
+  EXPECT_TRUE(PullAll(wide).empty());
+  EXPECT_EQ(wide.FrameSize, 0);
+}
+
 TEST_F(FileSourceTest, PrefetchIsServedFirstAndCountedOnce) {
   source.Init();
   source.Prefetch(40);
