@@ -98,6 +98,13 @@ int main(int argc, char* argv[]) {
     }
   }
 
+  for (const auto& path : options.paths) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+      std::fprintf(stderr, "error: %s: No such file or directory\n", path.c_str());
+      return 1;
+    }
+  }
   try {
     core.DropPaths(options.paths);
   } catch (const std::exception& e) {

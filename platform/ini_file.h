@@ -24,7 +24,7 @@ class TIniFile {
   // Files larger than this are read only up to this many bytes: settings and
   // language files are a few kilobytes, and a hostile file must not make us
   // allocate without bound.
-  static constexpr std::size_t kMaxFileBytes = 4u << 20;
+  static constexpr std::size_t kMaxFileBytes = 1u << 20;
 
   explicit TIniFile(std::filesystem::path path);
 

@@ -90,4 +90,8 @@ TEST(Cli, ProbePrintsTheRowCells) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "x.wav\t3:05\t1000 Hz\t8 bps\t" + (dir / "x.wav").string() + "\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "x.wav.wav"));
+
+  const auto missing = RunCli(dir, "--probe " + Quote((dir / "nothere.wav").string()));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("nothere.wav: No such file or directory"), std::string::npos) << missing.err;
 }
