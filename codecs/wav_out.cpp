@@ -353,7 +353,8 @@ void TWaveOut::Done() {
       }
     }
   } catch (const std::exception& e) {
-    // The worker swallows what Done raises; keep the failure visible.
+    // The file must still be closed and the chain flushed below; the
+    // failure stays the run's failure.
     if (ExceptionMessage.empty()) {
       ExceptionMessage = e.what();
       if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);

@@ -98,7 +98,17 @@ void TAuThread::Execute() {
     StopFlag = false;
     try {
       Output->WhenDone();
+    } catch (const std::exception& e) {
+      // A sink that could not finish its target (trailer, header patch,
+      // close) has not written a good file: report it like any failure.
+      if (Output->ExceptionMessage.empty()) {
+        Output->ExceptionMessage = e.what();
+        if (Output->OnThreadException) dispatcher->PostSenderEvent(Output, Output->OnThreadException);
+      }
+      Output->StopRequested = false;
+      Output->Busy = false;
     } catch (...) {
+      Output->StopRequested = false;
       Output->Busy = false;
     }
     dispatcher->PostDone(Output, this);

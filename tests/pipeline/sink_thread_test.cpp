@@ -132,6 +132,26 @@ TEST_F(SinkTest, FailingPrepareReportsTheExceptionThenDoneAndLeavesTheSinkIdle) 
   EXPECT_EQ(sink.Data, FileBytes());
 }
 
+TEST_F(SinkTest, AFailingDoneIsReportedAsTheRunsFailure) {
+  sink.FailDone = true;
+  rec.Attach(sink);
+  sink.Run();
+  ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
+  EXPECT_EQ(rec.events.back(), "done");
+  EXPECT_EQ(rec.events[rec.events.size() - 2], "exception:closing failed on purpose");
+  EXPECT_EQ(sink.ExceptionMessage, "closing failed on purpose");
+  EXPECT_FALSE(sink.Busy);
+  EXPECT_FALSE(sink.StopRequested);
+
+  // The first failure of a run is the one reported.
+  sink.FailPrepare = true;
+  rec.events.clear();
+  sink.Run();
+  ASSERT_TRUE(PumpUntil([&] { return rec.done == 2; }));
+  EXPECT_EQ(sink.ExceptionMessage, "prepare failed on purpose");
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"exception:prepare failed on purpose", "done"}));
+}
+
 TEST_F(SinkTest, RunChecksBusyAndInput) {
   TMemorySink lonely;
   try {

@@ -137,6 +137,7 @@ bool TMemorySink::DoOutput(bool Abort) {
 void TMemorySink::Done() {
   ++DoneCalls;
   Input()->Flush();
+  if (FailDone) throw EAuException("closing failed on purpose");
 }
 
 void TMemorySink::Release() {

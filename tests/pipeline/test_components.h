@@ -105,6 +105,7 @@ class TMemorySink : public TAuOutput {
   std::atomic<int> DoneCalls{0};
   std::atomic<int> AbortCalls{0};
   std::atomic<bool> FailPrepare{false};
+  std::atomic<bool> FailDone{false};
   // While set, DoOutput blocks until Release() (or an abort).
   std::atomic<bool> Hold{false};
   std::atomic<int> BlocksWritten{0};
