@@ -1,6 +1,8 @@
 // Drives the real main window through its handlers (offscreen).
 #include <QAction>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -78,6 +80,9 @@ class TWindowTest : public QObject {
   void missingLanguageFileChangesNothing();
   void switchingLanguages();
   void probeLinesOfTheCommandLineMatchTheRows();
+  void lastRowsUncheckedLeaveTheEmptyPanelVisible();
+  void unwritableSettingsFileIsReportedAndTheWindowCloses();
+  void folderBrowseEditFollowsTheHighlightedFolder();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -321,6 +326,16 @@ void TWindowTest::vanishedSourceFailsItsRowAndTheRunGoesOn() {
   QCOMPARE(f.Image(1), TRowImage::Done);
   QVERIFY(std::filesystem::exists(f.dir / "here.wav.wav"));
   QVERIFY(f.errors.isEmpty());  // worker errors are shown on the row, not in a box
+
+  // Once the file is back, the next Start converts the failed row only.
+  WriteSineWav(f.dir / "gone.wav", 8000, 1, 8, 800);
+  std::filesystem::remove(f.dir / "here.wav.wav");
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QVERIFY(f.form->ListView1->topLevelItem(0)->toolTip(0).isEmpty());
+  QVERIFY(std::filesystem::exists(f.dir / "gone.wav.wav"));
+  QVERIFY(!std::filesystem::exists(f.dir / "here.wav.wav"));
 }
 
 void TWindowTest::failedRowKeepsItsSourceWithDeleteSource() {
@@ -465,6 +480,52 @@ void TWindowTest::probeLinesOfTheCommandLineMatchTheRows() {
   const std::string out = RunCommand(Quote(cli) + " --probe " + Quote((f.dir / "set").string()), &status);
   QCOMPARE(status, 0);
   QCOMPARE(QString::fromStdString(out).split('\n', Qt::SkipEmptyParts), rows);
+}
+
+void TWindowTest::lastRowsUncheckedLeaveTheEmptyPanelVisible() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->show();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "a.wav", f.dir / "a.wav"}));
+  f.form->ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  // The run ended on an unchecked row, not by a row's end: the empty gauge
+  // stays until a later run ends otherwise.
+  QVERIFY(f.form->PanelProgress->isVisible());
+  QCOMPARE(f.form->Gauge1->value(), 0);
+  QCOMPARE(f.form->AppTitle, QString("Quellmark Audio Converter 1.1"));
+}
+
+void TWindowTest::unwritableSettingsFileIsReportedAndTheWindowCloses() {
+  TWindowFixture f;
+  f.settings = f.dir / "no-such-folder" / "quellmark.ini";
+  f.Open();
+  f.form->show();
+  QVERIFY(f.form->close());
+  QCOMPARE(f.errors, QStringList{QString::fromStdString("Unable to write to " + f.settings.string())});
+  QVERIFY(!f.form->isVisible());
+}
+
+void TWindowTest::folderBrowseEditFollowsTheHighlightedFolder() {
+  TWindowFixture f;
+  std::filesystem::create_directories(f.dir / "start" / "picked");
+  f.Open();
+  TFormSettings& d = *f.form->FormSettings;
+  d.show();
+  d.CheckBoxOutputSame->setChecked(false);
+  d.EditOutput->setText(QString::fromStdString((f.dir / "start").string()));
+  QTimer::singleShot(0, &d, [&] {
+    QVERIFY(d.FolderBrowse != nullptr);
+    // What the dialog reports when the user highlights a folder.
+    emit d.FolderBrowse->currentChanged(QString::fromStdString((f.dir / "start" / "picked").string()));
+    d.FolderBrowse->reject();
+  });
+  d.ButtonSelectDirClick();
+  QCOMPARE(d.EditOutput->text(), QString::fromStdString((f.dir / "start" / "picked").string()));
+  QVERIFY(d.FolderBrowse == nullptr);
 }
 
 QTEST_MAIN(TWindowTest)
