@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QMimeData>
 #include <QTimer>
 #include <QCoreApplication>
 #include <QLabel>
@@ -83,6 +84,7 @@ class TWindowTest : public QObject {
   void lastRowsUncheckedLeaveTheEmptyPanelVisible();
   void unwritableSettingsFileIsReportedAndTheWindowCloses();
   void folderBrowseEditFollowsTheHighlightedFolder();
+  void filesDroppedOnTheListReplaceIt();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -526,6 +528,28 @@ void TWindowTest::folderBrowseEditFollowsTheHighlightedFolder() {
   d.ButtonSelectDirClick();
   QCOMPARE(d.EditOutput->text(), QString::fromStdString((f.dir / "start" / "picked").string()));
   QVERIFY(d.FolderBrowse == nullptr);
+}
+
+void TWindowTest::filesDroppedOnTheListReplaceIt() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "d" / "b.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->show();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "a.wav", f.dir / "a.wav"}));
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((f.dir / "d").string())),
+                QUrl::fromLocalFile(QString::fromStdString((f.dir / "a.wav").string()))});
+  QWidget* target = f.form->ListView1->viewport();
+  const QPointF at(10, 10);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 2);
+  QCOMPARE(f.Cell(0, 0), QString("b.wav"));
+  QCOMPARE(f.Cell(1, 0), QString("a.wav"));
 }
 
 QTEST_MAIN(TWindowTest)
