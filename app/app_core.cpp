@@ -3,9 +3,13 @@
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
 
+#ifndef QUELLMARK_INSTALL_DATADIR
+#define QUELLMARK_INSTALL_DATADIR "/usr/local/share"
+#endif
+
 TAppCore::TAppCore(TDriverView& view)
     : Settings(TSettings::Defaults()),
-      LanguageDir(platform::LanguageDir()),
+      LanguageDir(platform::LanguageDir(QUELLMARK_INSTALL_DATADIR)),
       Routing(Components),
       Files(Routing, Settings.subdirs),
       Driver(Settings, Files, Routing, Language, view),

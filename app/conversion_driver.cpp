@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -110,7 +111,9 @@ void TConversionDriver::StartCheckedItem(int index) {
   SourceExt = TFileList::LowerExt(SourcePath);
   OutputPath.clear();
   if (!PrepareChain(SourceExt)) {
-    throw std::runtime_error("No reader for " + SourceExt + " files");
+    std::string message = kMsgNoSourceForExt;
+    message.replace(message.find("%s"), 2, SourceExt);
+    throw std::runtime_error(message);
   }
   OutputPath = MakeOutputPath(SourcePath, row.Caption, settings_, OutputExt);
   currentSink_->Configure(settings_, OutputPath);

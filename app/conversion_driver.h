@@ -17,6 +17,8 @@
 inline constexpr const char* kAppCaption = "Quellmark Audio Converter 1.1";
 inline constexpr const char* kRunModeConvert = "convert";
 inline constexpr const char* kRunModeGrab = "grab";
+// A listed file whose format has no source in this build; %s is its extension.
+inline constexpr const char* kMsgNoSourceForExt = "No reader for %s files";
 // Start with an output type this build cannot write; %d is the type.
 inline constexpr const char* kMsgNoOutputType = "Output type %d is not supported";
 

@@ -5,10 +5,6 @@
 
 #include <unistd.h>
 
-#ifndef QUELLMARK_INSTALL_DATADIR
-#define QUELLMARK_INSTALL_DATADIR "/usr/local/share"
-#endif
-
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -51,13 +47,13 @@ fs::path SettingsFilePath() {
   return dir / beside.filename();
 }
 
-fs::path LanguageDir() {
+fs::path LanguageDir(const fs::path& installedDataDir) {
   const fs::path programDir = ProgramFile().parent_path();
   std::error_code ec;
   if (fs::is_directory(programDir / "language", ec)) return programDir / "language";
   const fs::path relative = programDir.parent_path() / "share" / "quellmark" / "language";
   if (fs::is_directory(relative, ec)) return relative;
-  return fs::path(QUELLMARK_INSTALL_DATADIR) / "quellmark" / "language";
+  return installedDataDir / "quellmark" / "language";
 }
 
 std::string HomeDir() {

@@ -22,8 +22,9 @@ std::filesystem::path SettingsFilePath();
 
 // The folder holding <language>.ini: "language" beside the program when it
 // exists, else the installed data folder <prefix>/share/quellmark/language,
-// found relative to the program (bin/../share/...) or at the configured prefix.
-std::filesystem::path LanguageDir();
+// found relative to the program (bin/../share/...) or below installedDataDir
+// (the configured <prefix>/share).
+std::filesystem::path LanguageDir(const std::filesystem::path& installedDataDir = "/usr/local/share");
 
 // The user's home directory with a trailing '/', for a default output folder
 // when the program's folder cannot be written.
