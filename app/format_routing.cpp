@@ -1,10 +1,15 @@
 #include "app/format_routing.h"
 
 #include "app/pipeline_set.h"
+#include "pipeline/au_exception.h"
 
 TFormatRouting::TFormatRouting(TPipelineSet& components) {
   if (TAuFileIn* waveIn = components.WaveInBase()) {
-    AddSource({".wav", waveIn, {}});
+    TSourceRoute wav;
+    wav.Ext = ".wav";
+    wav.Source = waveIn;
+    wav.Probe = components.WaveProbeBase();
+    AddSource(std::move(wav));
   }
   if (TAuFileOut* waveOut = components.WaveOutBase()) {
     TSinkRoute wav;
@@ -76,7 +81,8 @@ std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& p
                                                   const std::string& ext) {
   const TSourceRoute* route = SourceFor(ext);
   if (route == nullptr) return std::nullopt;
-  TAuFileIn& source = *route->Source;
+  TAuFileIn& source = route->Probe != nullptr ? *route->Probe : *route->Source;
+  if (source.Busy) throw EAuException(kMsgComponentIsBusy);
   source.SetFileName(path.string());
   TProbeResult result;
   result.Seconds = source.TotalTime();
@@ -86,5 +92,7 @@ std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& p
   } else {
     result.BitrateText = std::to_string(source.BitsPerSample()) + " bps";
   }
+  // The format queries opened the file; the list does not keep it open.
+  source.SetFileName(std::string());
   return result;
 }

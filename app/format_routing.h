@@ -21,6 +21,10 @@ struct TSourceRoute {
   // For sources whose row shows the stream bit rate ("128 kbps"): that rate
   // in bit/s. Empty for sources whose row shows bits per sample ("16 bps").
   std::function<long long(TAuFileIn&)> StreamBitrate;
+  // A second instance of the source's class that only probes files for the
+  // list. Without one the source itself probes, which is refused while it
+  // converts (closing its file would pull it from under the worker).
+  TAuFileIn* Probe = nullptr;
 };
 
 struct TSinkRoute {

@@ -9,6 +9,9 @@ TPipelineSet::TPipelineSet() : Owner(std::make_unique<TComponent>()) {
   WaveIn1->Loop = false;
   WaveIn1->EndSample = -1;
 
+  WaveInProbe = new TWaveIn(Owner.get());
+  WaveInProbe->SetName("WaveInProbe");
+
   FastResampler1 = new TFastResampler(Owner.get());
   FastResampler1->SetName("FastResampler1");
   FastResampler1->SetInput(WaveIn1);
@@ -37,6 +40,14 @@ TPipelineSet::~TPipelineSet() = default;
 TAuFileIn* TPipelineSet::WaveInBase() const {
 #if QUELLMARK_HAVE_WAV_PATH
   return WaveIn1;
+#else
+  return nullptr;
+#endif
+}
+
+TAuFileIn* TPipelineSet::WaveProbeBase() const {
+#if QUELLMARK_HAVE_WAV_PATH
+  return WaveInProbe;
 #else
   return nullptr;
 #endif

@@ -32,9 +32,13 @@ class TPipelineSet {
   TFastResampler* FastResampler1 = nullptr;
   TAudioConverter* AudioConverter1 = nullptr;
   TWaveOut* WaveOut1 = nullptr;
+  // Probes files for the list, so adding files while WaveIn1 converts never
+  // closes the file under the running conversion.
+  TWaveIn* WaveInProbe = nullptr;
 
   // The same components through their base classes, for the format routing.
   TAuFileIn* WaveInBase() const;
+  TAuFileIn* WaveProbeBase() const;
   TAuConverter* ResamplerBase() const;
   TAuConverter* ConverterBase() const;
   TAuFileOut* WaveOutBase() const;

@@ -85,6 +85,7 @@ class TWindowTest : public QObject {
   void unwritableSettingsFileIsReportedAndTheWindowCloses();
   void folderBrowseEditFollowsTheHighlightedFolder();
   void filesDroppedOnTheListReplaceIt();
+  void addingFilesDuringARunLeavesTheRunningRowAlone();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -550,6 +551,29 @@ void TWindowTest::filesDroppedOnTheListReplaceIt() {
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 2);
   QCOMPARE(f.Cell(0, 0), QString("b.wav"));
   QCOMPARE(f.Cell(1, 0), QString("a.wav"));
+}
+
+void TWindowTest::addingFilesDuringARunLeavesTheRunningRowAlone() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "long.wav", 44100, 2, 16, 44100 * 20);
+  WriteSineWav(f.dir / "late.wav", 8000, 1, 8, 8000);
+  TTempDir::WriteText(f.settings, "[Options]\nwavSr=44100\nwavCh=2\nwavBps=16\n");
+  f.Open();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "long.wav"}));
+  f.form->MStartClick();
+  // Probing the new file must not touch the source that is converting.
+  f.form->ChooseFiles = [&] { return Strings({f.dir / "late.wav", f.dir / "long.wav"}); };
+  f.form->MAddFilesClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
+  QCOMPARE(f.Cell(1, 1), QString("0:01"));
+  QCOMPARE(f.Cell(2, 1), QString("0:20"));
+  QVERIFY(f.WaitForRunEnd());
+  QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join("\n")));
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QCOMPARE(f.Image(1), TRowImage::Done);
+  QCOMPARE(f.Image(2), TRowImage::Done);
+  // The whole of the first file was converted: 20 s of 16-bit stereo.
+  QCOMPARE(std::filesystem::file_size(f.dir / "long.wav.wav"), std::uintmax_t(44 + 44100 * 20 * 4));
 }
 
 QTEST_MAIN(TWindowTest)
