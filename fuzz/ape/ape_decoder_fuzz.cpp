@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the APE decoder and tag reader as a file.
+// Feeds arbitrary bytes to the APE decoder and the tag reader and writer as a file.
 #include <unistd.h>
 
 #include <cstdint>
@@ -48,5 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c_APEDecompress_Seek(h, 0);
     }
     c_APEDecompress_Destroy(h);
+
+    // Rewriting the tail must cope with whatever tags the file claims to have.
+    TagFileSimple(path.c_str(), "a", "b", "c", "d", "e", "f", "1", size & 1, 0);
+    GetID3Tag(path.c_str(), &tag);
+    RemoveTag(path.c_str());
     return 0;
 }
