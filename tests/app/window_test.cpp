@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QDesktopServices>
 #include <QMimeData>
 #include <QTimer>
 #include <QCoreApplication>
@@ -63,6 +64,13 @@ QStringList Strings(std::initializer_list<std::filesystem::path> paths) {
 class TWindowTest : public QObject {
   Q_OBJECT
 
+ public slots:
+  // Receives the addresses the program asks the desktop to open.
+  void OpenUrl(const QUrl& url) { openedUrls << url; }
+
+ public:
+  QList<QUrl> openedUrls;
+
  private slots:
   void firstRunGivesDefaultsAndClosingWritesAllKeys();
   void storedOddValuesRoundTrip();
@@ -86,6 +94,7 @@ class TWindowTest : public QObject {
   void folderBrowseEditFollowsTheHighlightedFolder();
   void filesDroppedOnTheListReplaceIt();
   void addingFilesDuringARunLeavesTheRunningRowAlone();
+  void aboutBoxOpensItsSite();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -574,6 +583,22 @@ void TWindowTest::addingFilesDuringARunLeavesTheRunningRowAlone() {
   QCOMPARE(f.Image(2), TRowImage::Done);
   // The whole of the first file was converted: 20 s of 16-bit stereo.
   QCOMPARE(std::filesystem::file_size(f.dir / "long.wav.wav"), std::uintmax_t(44 + 44100 * 20 * 4));
+}
+
+void TWindowTest::aboutBoxOpensItsSite() {
+  TWindowFixture f;
+  f.Open();
+  f.form->MAboutClick();
+  TFormAbout& about = *f.form->FormAbout;
+  QCOMPARE(about.windowTitle(), QString("About Program"));
+  QCOMPARE(about.LabelTitle->text(), QString("Quellmark Audio Converter 1.1"));
+  QCOMPARE(about.LabelAbout->text(), QString("convert audio files, grab audio from cd"));
+  QCOMPARE(about.LabelSite->cursor().shape(), Qt::PointingHandCursor);
+  QDesktopServices::setUrlHandler("https", this, "OpenUrl");
+  about.show();
+  QTest::mouseClick(about.LabelSite, Qt::LeftButton);
+  QDesktopServices::unsetUrlHandler("https");
+  QCOMPARE(openedUrls, QList<QUrl>{QUrl(about.LabelSite->text())});
 }
 
 QTEST_MAIN(TWindowTest)
