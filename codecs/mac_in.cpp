@@ -27,7 +27,12 @@ void TMACIn::OpenFile() {
   std::array<unsigned char, kId3v1BlockSize> block{};
   if (lib->GetID3Tag(WideFileName().c_str(), reinterpret_cast<APE_ID3_TAG*>(block.data())) == 0)
     FAPEv2Tags.ReadId3v1Layout(block);
-  Decompressor = std::make_unique<TAPEDecompress>(WideFileName());
+  try {
+    Decompressor = std::make_unique<TAPEDecompress>(WideFileName());
+  } catch (...) {
+    Valid = false;
+    throw;
+  }
   Size = Decompressor->GetInfo(APE_INFO_WAV_TOTAL_BYTES);
   FSampleRate = static_cast<int>(Decompressor->GetInfo(APE_INFO_SAMPLE_RATE));
   FBitsPerSample = static_cast<int>(Decompressor->GetInfo(APE_INFO_BITS_PER_SAMPLE));

@@ -168,6 +168,7 @@ TEST(MacInTest, BadFilesRaiseLibraryErrors) {
   } catch (const EAPEException& e) {
     EXPECT_STREQ(e.what(), "MACDll error: invalid input file");
   }
+  EXPECT_FALSE(junk.Valid);
 
   // A damaged frame ends the run with an error instead of a short stream.
   const auto file = dir / "damaged.ape";
