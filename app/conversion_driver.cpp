@@ -107,6 +107,8 @@ void TConversionDriver::StartCheckedItem(int index) {
   files_.SetState(index, TRowImage::InProgress);
   view_.ShowProgressPanel(true);
   const TFileRow& row = files_.Row(index);
+  currentRowId_ = row.Id;
+  currentRowGone_ = false;
   SourcePath = row.Path;
   SourceExt = TFileList::LowerExt(SourcePath);
   OutputPath.clear();
@@ -133,8 +135,24 @@ bool TConversionDriver::PrepareChain(const std::string& sourceExt) {
   return true;
 }
 
+bool TConversionDriver::FindCurrentRow() {
+  // The grab driver places CurrentIndex itself (its Stop moves it to the
+  // last row on purpose); only conversion rows are followed.
+  if (RunMode != kRunModeConvert || currentRowId_ == 0) return true;
+  if (currentRowGone_) return false;
+  const int index = files_.IndexOfId(currentRowId_);
+  if (index >= 0) {
+    CurrentIndex = index;
+    return true;
+  }
+  CurrentIndex = std::min(CurrentIndex, files_.Count()) - 1;
+  currentRowGone_ = true;
+  return false;
+}
+
 void TConversionDriver::Progress(TComponent* sender) {
   if (CurrentOutput == nullptr) return;
+  FindCurrentRow();
   const int gauge = std::clamp(CurrentOutput->Progress(), 0, 100);
   view_.SetGauge(gauge);
   std::string caption;
@@ -148,7 +166,8 @@ void TConversionDriver::Progress(TComponent* sender) {
 void TConversionDriver::OutputDone(TComponent* sender) {
   if (sender != CurrentOutput || CurrentOutput == nullptr) return;
   const std::string error = CurrentOutput->ExceptionMessage;
-  if (CurrentIndex >= 0 && CurrentIndex < files_.Count()) {
+  const bool listed = FindCurrentRow();
+  if (listed && CurrentIndex >= 0 && CurrentIndex < files_.Count()) {
     if (error.empty()) {
       files_.SetState(CurrentIndex, TRowImage::Done);
       files_.SetChecked(CurrentIndex, false);
@@ -165,7 +184,7 @@ void TConversionDriver::OutputDone(TComponent* sender) {
       fs::remove(SourcePath, ec);
     }
   }
-  view_.RowFinished(CurrentIndex, OutputPath, error);
+  view_.RowFinished(listed ? CurrentIndex : -1, OutputPath, error);
   if (CurrentIndex < files_.Count() - 1) {
     ++CurrentIndex;
     if (RunMode == kRunModeConvert) {
@@ -202,7 +221,7 @@ void TConversionDriver::MStopClick() {
   Running = false;
   RunPaused = false;
   view_.SetGauge(0);
-  if (CurrentIndex >= 0 && CurrentIndex < files_.Count()) {
+  if (FindCurrentRow() && CurrentIndex >= 0 && CurrentIndex < files_.Count()) {
     files_.SetState(CurrentIndex, TRowImage::None);
   }
   view_.SetStatus(std::string());

@@ -87,6 +87,10 @@ class TConversionDriver {
   // Steps 3.. of StartItem for a checked row; throws what preparing raises.
   void StartCheckedItem(int index);
   void HideAfterEnd();
+  // Rows may be deleted or added while a row converts: finds the converting
+  // row again by its Id and moves CurrentIndex to it. False when the row is
+  // gone; CurrentIndex then stands just before the row that took its place.
+  bool FindCurrentRow();
 
   TSettings& settings_;
   TFileList& files_;
@@ -94,6 +98,8 @@ class TConversionDriver {
   const TLanguageTable& language_;
   TDriverView& view_;
   const TSinkRoute* currentSink_ = nullptr;
+  std::uint64_t currentRowId_ = 0;
+  bool currentRowGone_ = false;
 };
 
 // OutputPath of a row: beside the source with asInput, else in OutputDir;

@@ -98,8 +98,16 @@ void TFileList::AddFile(const std::string& path) {
   row.Samplerate = std::to_string(probe.SampleRate) + " Hz";
   row.Bitrate = probe.BitrateText;
   row.Path = path;
+  row.Id = nextId_++;
   rows_.push_back(std::move(row));
   if (OnRowAdded) OnRowAdded(Count() - 1);
+}
+
+int TFileList::IndexOfId(std::uint64_t id) const {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].Id == id) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 void TFileList::Clear() {

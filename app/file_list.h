@@ -24,6 +24,8 @@ struct TFileRow {
   bool Checked = true;
   TRowImage Image = TRowImage::None;
   std::string Message;  // why the row failed; empty otherwise
+  // Tells rows apart while others are added or deleted around them.
+  std::uint64_t Id = 0;
 };
 
 // What probing a file reports for its row.
@@ -62,6 +64,8 @@ class TFileList {
 
   int Count() const { return static_cast<int>(rows_.size()); }
   const TFileRow& Row(int index) const { return rows_.at(static_cast<std::size_t>(index)); }
+  // The index of the row with this Id, or -1 when it is no longer listed.
+  int IndexOfId(std::uint64_t id) const;
 
   // Each path: a folder is scanned, anything else is added as a file. A file
   // that fails to probe ends the call with its exception; earlier rows stay.
@@ -84,5 +88,6 @@ class TFileList {
   TSourceProber& prober_;
   const bool& subdirs_;
   std::vector<TFileRow> rows_;
+  std::uint64_t nextId_ = 1;
 };
 

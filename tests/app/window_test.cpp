@@ -95,6 +95,7 @@ class TWindowTest : public QObject {
   void filesDroppedOnTheListReplaceIt();
   void addingFilesDuringARunLeavesTheRunningRowAlone();
   void aboutBoxOpensItsSite();
+  void deletingRowsDuringARunKeepsTrackOfTheConvertingRow();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -599,6 +600,39 @@ void TWindowTest::aboutBoxOpensItsSite() {
   QTest::mouseClick(about.LabelSite, Qt::LeftButton);
   QDesktopServices::unsetUrlHandler("https");
   QCOMPARE(openedUrls, QList<QUrl>{QUrl(about.LabelSite->text())});
+}
+
+void TWindowTest::deletingRowsDuringARunKeepsTrackOfTheConvertingRow() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "skipped.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "long.wav", 44100, 2, 16, 44100 * 10);
+  WriteSineWav(f.dir / "next.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "skipped.wav", f.dir / "long.wav", f.dir / "next.wav"}));
+  f.form->ListView1->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+  f.form->MStartClick();
+  QCOMPARE(f.form->Core->Driver.CurrentIndex, 1);
+  f.form->ListView1->topLevelItem(0)->setSelected(true);
+  f.form->MDeleteClick();  // a row above the converting one goes away
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.form->Core->Files.Row(0).Caption, std::string("long.wav"));
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QCOMPARE(f.Image(1), TRowImage::Done);
+  QVERIFY(std::filesystem::exists(f.dir / "next.wav.wav"));
+
+  // The converting row itself deleted: nothing is marked for it, and the run
+  // goes on with the row that took its place.
+  f.form->StDropFiles1DropFiles(Strings({f.dir / "long.wav", f.dir / "next.wav"}));
+  std::filesystem::remove(f.dir / "next.wav.wav");
+  f.form->MStartClick();
+  f.form->ListView1->topLevelItem(0)->setSelected(true);
+  f.form->MDeleteClick();
+  f.form->Core->Driver.Progress(f.form->Core->Driver.CurrentOutput);
+  f.form->Core->Driver.Progress(f.form->Core->Driver.CurrentOutput);
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.form->Core->Files.Count(), 1);
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QVERIFY(std::filesystem::exists(f.dir / "next.wav.wav"));
 }
 
 QTEST_MAIN(TWindowTest)
