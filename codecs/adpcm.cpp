@@ -1,5 +1,7 @@
 #include "codecs/adpcm.h"
 
+#include "platform/byte_order.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -18,12 +20,9 @@ const int16_t MsAdaptationTable[16] = {230, 230, 230, 230, 307, 409, 512, 614,
 
 namespace {
 
-int16_t ReadLe16s(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+using platform::ReadLe16s;
 
-void WriteLe16(uint8_t* p, int16_t v) {
-  p[0] = static_cast<uint8_t>(v & 0xFF);
-  p[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-}
+void WriteLe16(uint8_t* p, int16_t v) { platform::WriteLe16(p, static_cast<uint16_t>(v)); }
 
 uint8_t ClampStepIndex(int i) { return static_cast<uint8_t>(std::clamp(i, 0, ImaMaxStepIndex)); }
 

@@ -3,6 +3,8 @@
 // every byte kept in a 4096-byte header buffer.
 #pragma once
 
+#include "platform/byte_order.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -51,7 +53,7 @@ class TRiffHeaderScanner {
   uint32_t IDOffset = 0;
 };
 
-uint16_t ReadLe16(const uint8_t* p);
-uint32_t ReadLe32(const uint8_t* p);
-void WriteLe16(uint8_t* p, uint16_t v);
-void WriteLe32(uint8_t* p, uint32_t v);
+using platform::ReadLe16;
+using platform::ReadLe32;
+using platform::WriteLe16;
+using platform::WriteLe32;

@@ -1,5 +1,7 @@
 #include "platform/compression_manager.h"
 
+#include "platform/byte_order.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -13,6 +15,11 @@ extern "C" {
 
 namespace {
 
+using platform::ReadLe16;
+using platform::ReadLe32;
+using platform::WriteLe16;
+using platform::WriteLe32;
+
 constexpr uint32_t StreamHeaderPrepared = 0x00020000;  // ACMSTREAMHEADER_STATUSF_PREPARED
 
 struct TWaveFormatFields {
@@ -24,18 +31,6 @@ struct TWaveFormatFields {
   uint16_t BitsPerSample = 0;
 };
 
-uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t ReadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void WriteLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void WriteLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 TWaveFormatFields ReadFormat(const uint8_t* f) {
   TWaveFormatFields r;
