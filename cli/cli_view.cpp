@@ -1,5 +1,7 @@
 #include "cli/cli_view.h"
 
+#include <cstdlib>
+
 #include <unistd.h>
 
 TCliView::TCliView(std::FILE* out, std::FILE* err)
@@ -18,6 +20,10 @@ void TCliView::SetTitle(const std::string& title) {
     std::fprintf(err_, "\r\033[K%s", title.c_str());
     progressShown_ = true;
   } else {
+    // A log gets every tenth percent, not a hundred lines per file.
+    const int tens = std::atoi(title.c_str()) / 10;
+    if (tens == lastTens_) return;
+    lastTens_ = tens;
     std::fprintf(err_, "%s\n", title.c_str());
   }
   std::fflush(err_);
@@ -30,6 +36,7 @@ void TCliView::ClearProgress() {
   }
   progressShown_ = false;
   lastProgress_.clear();
+  lastTens_ = -1;
 }
 
 void TCliView::ShowError(const std::string& message) {

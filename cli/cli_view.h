@@ -35,4 +35,5 @@ class TCliView : public TDriverView {
   bool terminal_;
   bool progressShown_ = false;
   std::string lastProgress_;
+  int lastTens_ = -1;
 };
