@@ -7,5 +7,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [[ -x "$root/build/bin/quellmark" ]]; then
   exec "$root/build/bin/quellmark" "$@"
 fi
-echo "Built everything in build/; the window is not part of this version yet."
-echo "The command-line front end, when built, is build/bin/quellmark-cli."
+echo "Built everything in build/, but without the window (QUELLMARK_BUILD_GUI=OFF?)."
+echo "The command-line front end is build/bin/quellmark-cli."
