@@ -51,8 +51,10 @@ void TAuOutput::Notification(TComponent* AComponent, TOperation Operation) {
 
 void TAuOutput::Run() {
   std::lock_guard lock(OutputLock);
-  ExceptionMessage.clear();
+  // The message belongs to the worker while a run is on: clear it only for
+  // a run that can start.
   if (Busy) throw EAuException(kMsgSinkIsBusy);
+  ExceptionMessage.clear();
   if (!FInput) throw EAuException(kMsgRunInputNotAssigned);
   // A Stop on an idle sink must not mark the next run as stopped.
   StopRequested = false;
@@ -89,6 +91,8 @@ void TAuOutput::Stop(bool Async) {
     // The dispatcher may be blocked running a handler on this thread, and
     // the worker may need it to go on: keep serving those requests.
     invoker.RunPending();
+    // A pause the worker was entering as the stop came is left at once.
+    if (Thread->Paused) Thread->WakeEvent.Signal();
     Thread->WaitStateChange(1ms);
   }
   // A done event of this sink already taken from the queue must not reach

@@ -86,7 +86,8 @@ void TAuThread::Execute() {
         }
         if (PauseRequested) {
           PauseRequested = false;
-          DoPause();
+          // A stop that came with the pause request wins.
+          if (!StopFlag) DoPause();
         }
         Continue = Output->DoOutput(StopFlag);
       }
