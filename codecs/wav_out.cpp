@@ -113,19 +113,32 @@ void TWaveOut::ReadExistingHeader() {
   }
 }
 
+namespace {
+
+// The 36 bytes every header starts with: "RIFF", its size, "WAVE" and the
+// common fields of the "fmt " chunk.
+void WriteRiffAndFormat(uint8_t* h, uint32_t riffSize, uint32_t fmtSize, uint16_t formatTag, uint16_t channels,
+                        uint32_t sampleRate, uint32_t bytesPerSecond, uint16_t blockAlign, uint16_t bits) {
+  std::memcpy(h, "RIFF", 4);
+  WriteLe32(h + 4, riffSize);
+  std::memcpy(h + 8, "WAVEfmt ", 8);
+  WriteLe32(h + 16, fmtSize);
+  WriteLe16(h + 20, formatTag);
+  WriteLe16(h + 22, channels);
+  WriteLe32(h + 24, sampleRate);
+  WriteLe32(h + 28, bytesPerSecond);
+  WriteLe16(h + 32, blockAlign);
+  WriteLe16(h + 34, bits);
+}
+
+}  // namespace
+
 void TWaveOut::WritePcmHeader(int64_t size) {
   const uint16_t blockAlign = static_cast<uint16_t>(Bits * Channels / 8);
   uint8_t h[PcmHeaderSize];
-  std::memcpy(h, "RIFF", 4);
-  WriteLe32(h + 4, static_cast<uint32_t>(size + 36));
-  std::memcpy(h + 8, "WAVEfmt ", 8);
-  WriteLe32(h + 16, 16);
-  WriteLe16(h + 20, 1);
-  WriteLe16(h + 22, static_cast<uint16_t>(Channels));
-  WriteLe32(h + 24, static_cast<uint32_t>(SampleRate));
-  WriteLe32(h + 28, static_cast<uint32_t>(SampleRate) * blockAlign);
-  WriteLe16(h + 32, blockAlign);
-  WriteLe16(h + 34, static_cast<uint16_t>(Bits));
+  WriteRiffAndFormat(h, static_cast<uint32_t>(size + 36), 16, 1, static_cast<uint16_t>(Channels),
+                     static_cast<uint32_t>(SampleRate), static_cast<uint32_t>(SampleRate) * blockAlign, blockAlign,
+                     static_cast<uint16_t>(Bits));
   std::memcpy(h + 36, "data", 4);
   WriteLe32(h + 40, static_cast<uint32_t>(size));
   Stream->WriteBuffer(h, sizeof h);
@@ -134,16 +147,9 @@ void TWaveOut::WritePcmHeader(int64_t size) {
 void TWaveOut::WriteExtensibleHeader(int64_t size) {
   const uint16_t blockAlign = static_cast<uint16_t>(Bits * Channels / 8);
   uint8_t h[ExtensibleHeaderSize];
-  std::memcpy(h, "RIFF", 4);
-  WriteLe32(h + 4, static_cast<uint32_t>(size + 60));
-  std::memcpy(h + 8, "WAVEfmt ", 8);
-  WriteLe32(h + 16, 40);
-  WriteLe16(h + 20, 0xFFFE);
-  WriteLe16(h + 22, static_cast<uint16_t>(Channels));
-  WriteLe32(h + 24, static_cast<uint32_t>(SampleRate));
-  WriteLe32(h + 28, static_cast<uint32_t>(SampleRate) * blockAlign);
-  WriteLe16(h + 32, blockAlign);
-  WriteLe16(h + 34, static_cast<uint16_t>(Bits));
+  WriteRiffAndFormat(h, static_cast<uint32_t>(size + 60), 40, 0xFFFE, static_cast<uint16_t>(Channels),
+                     static_cast<uint32_t>(SampleRate), static_cast<uint32_t>(SampleRate) * blockAlign, blockAlign,
+                     static_cast<uint16_t>(Bits));
   WriteLe16(h + 36, 22);
   WriteLe16(h + 38, static_cast<uint16_t>(Bits));
   WriteLe32(h + 40, ChannelMask(Channels));
@@ -161,16 +167,9 @@ void TWaveOut::WriteImaHeader(int64_t size) {
   CheckFits(static_cast<uint64_t>(dataSize) + 52);
   CheckFits(static_cast<uint64_t>(std::max<int64_t>(frames, 0)));
   uint8_t h[ImaHeaderSize];
-  std::memcpy(h, "RIFF", 4);
-  WriteLe32(h + 4, static_cast<uint32_t>(dataSize + 52));
-  std::memcpy(h + 8, "WAVEfmt ", 8);
-  WriteLe32(h + 16, 20);
-  WriteLe16(h + 20, 0x11);
-  WriteLe16(h + 22, static_cast<uint16_t>(Channels));
-  WriteLe32(h + 24, static_cast<uint32_t>(SampleRate));
-  WriteLe32(h + 28, (static_cast<uint32_t>(SampleRate) / spb) * FBlockSize);
-  WriteLe16(h + 32, FBlockSize);
-  WriteLe16(h + 34, 4);
+  WriteRiffAndFormat(h, static_cast<uint32_t>(dataSize + 52), 20, 0x11, static_cast<uint16_t>(Channels),
+                     static_cast<uint32_t>(SampleRate), (static_cast<uint32_t>(SampleRate) / spb) * FBlockSize,
+                     FBlockSize, 4);
   WriteLe16(h + 36, 2);
   WriteLe16(h + 38, spb);
   std::memcpy(h + 40, "fact", 4);
