@@ -39,14 +39,18 @@ TAuFileStream::~TAuFileStream() {
   if (FHandle >= 0) ::close(FHandle);
 }
 
-std::size_t TAuFileStream::Read(void* Buffer, std::size_t Count) {
-  auto* p = static_cast<char*>(Buffer);
+namespace {
+
+// Repeats a read or write until Count bytes moved, the end, or an error
+// (whose text goes to Error); interrupted calls are retried.
+template <typename Io, typename Byte>
+std::size_t TransferAll(Io io, Byte* p, std::size_t Count, std::string& Error) {
   std::size_t done = 0;
   while (done < Count) {
-    const ssize_t n = ::read(FHandle, p + done, Count - done);
+    const ssize_t n = io(p + done, Count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      FLastError = std::strerror(errno);
+      Error = std::strerror(errno);
       break;
     }
     if (n == 0) break;
@@ -55,20 +59,16 @@ std::size_t TAuFileStream::Read(void* Buffer, std::size_t Count) {
   return done;
 }
 
+}  // namespace
+
+std::size_t TAuFileStream::Read(void* Buffer, std::size_t Count) {
+  return TransferAll([fd = FHandle](char* p, std::size_t n) { return ::read(fd, p, n); }, static_cast<char*>(Buffer),
+                     Count, FLastError);
+}
+
 std::size_t TAuFileStream::Write(const void* Buffer, std::size_t Count) {
-  const auto* p = static_cast<const char*>(Buffer);
-  std::size_t done = 0;
-  while (done < Count) {
-    const ssize_t n = ::write(FHandle, p + done, Count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FLastError = std::strerror(errno);
-      break;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  return TransferAll([fd = FHandle](const char* p, std::size_t n) { return ::write(fd, p, n); },
+                     static_cast<const char*>(Buffer), Count, FLastError);
 }
 
 int64_t TAuFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
