@@ -130,38 +130,36 @@ void TAuStreamedInput::GetData(void*& Buffer, uint32_t& Bytes) {
     FLoopRestartPending = false;
     RestartRange();
   }
-  GetDataInternal(Buffer, Bytes);
-  if (Bytes == 0) {
-    EndOfStream = true;
-  } else {
-    Position += Bytes;
-    const int64_t size = Size;
-    if (size > 0 && Position >= size) {
-      EndOfStream = true;
-      if (Position > size) {
-        Bytes -= static_cast<uint32_t>(Position - size);
-        Position = size;
-      }
+  // One read, counted and cut at the end of the range. A looping source
+  // whose read came back empty starts the range again and reads once more.
+  for (int read = 0; read < 2; ++read) {
+    if (read == 1) {
+      RestartRange();
+      Bytes = requested;
     }
-  }
-  if (EndOfStream && Loop) {
-    EndOfStream = false;
-    if (Bytes != 0) {
-      // The last block of the range goes out first; the range restarts at
-      // the next call, while the caller no longer holds this buffer.
-      FLoopRestartPending = true;
-      return;
-    }
-    RestartRange();
-    Bytes = requested;
     GetDataInternal(Buffer, Bytes);
     if (Bytes == 0) {
       EndOfStream = true;
     } else {
       Position += Bytes;
       const int64_t size = Size;
-      if (size > 0 && Position >= size) EndOfStream = true;
+      if (size > 0 && Position >= size) {
+        EndOfStream = true;
+        if (Position > size) {
+          Bytes -= static_cast<uint32_t>(Position - size);
+          Position = size;
+        }
+      }
     }
+    if (!EndOfStream || !Loop) return;
+    if (Bytes != 0) {
+      // The last block of the range goes out first; the range restarts at
+      // the next call, when the caller no longer holds this buffer.
+      EndOfStream = false;
+      FLoopRestartPending = true;
+      return;
+    }
+    if (read == 0) EndOfStream = false;
   }
 }
 
