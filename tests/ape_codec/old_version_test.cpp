@@ -1,0 +1,224 @@
+// Files of versions 3950..3989 written by the test writer: FFmpeg must decode
+// them to the source PCM (which shows the writer is right), and our library
+// must decode them to the same PCM, also after seeking.
+#include <cstring>
+
+#include "ape_test_support.h"
+#include "old_version_writer.h"
+
+namespace apetest {
+namespace {
+
+enum class Signal { Stereo16, Mono16, Mono8, Stereo24, Mono24, Bursts16 };
+constexpr Signal kSignals[] = {Signal::Stereo16, Signal::Mono16,  Signal::Mono8,
+                               Signal::Stereo24, Signal::Mono24, Signal::Bursts16};
+
+struct Case {
+    int version;
+    int level;
+};
+
+std::string signalName(Signal s) {
+    switch (s) {
+    case Signal::Stereo16: return "stereo16";
+    case Signal::Mono16: return "mono16";
+    case Signal::Mono8: return "mono8";
+    case Signal::Stereo24: return "stereo24";
+    case Signal::Mono24: return "mono24";
+    default: return "bursts16";
+    }
+}
+
+// Quiet stretches broken by full-scale noise: the residuals jump far above
+// what the adaptive parameter expects, which takes the escape symbol.
+Pcm bursts(size_t blocks) {
+    Pcm noise = whiteNoise(16, 2, blocks, 31);
+    Pcm quiet = musicLike(16, 2, blocks, 32);
+    for (size_t i = 0; i < blocks; ++i)
+        if ((i / 700) % 3 != 2) std::memcpy(&noise.bytes[i * 4], &quiet.bytes[i * 4], 4);
+    return noise;
+}
+
+// 24-bit signals take the raw fields wider than 16 bits.
+Pcm makeSignal(Signal s) {
+    const size_t length = 5000;
+    switch (s) {
+    case Signal::Stereo16: return musicLike(16, 2, length, 41);
+    case Signal::Mono16: return musicLike(16, 1, length, 42);
+    case Signal::Mono8: return musicLike(8, 1, length, 43);
+    case Signal::Stereo24: return musicLike(24, 2, length, 44);
+    case Signal::Mono24: return whiteNoise(24, 1, length, 45);
+    default: return bursts(length);
+    }
+}
+
+OldVersionOptions optionsFor(int version, int level, const Pcm& pcm) {
+    OldVersionOptions o;
+    o.version = version;
+    o.level = level;
+    // The layout's optional parts, spread over the versions.
+    if (version == 3970) {
+        o.storeWavHeader = true;
+        o.peakLevel = true;
+        o.spareSeekEntries = 2;
+    }
+    // FFmpeg 5.1 sums in 64 bits for 24-bit stereo at the top level only.
+    o.wideSums = pcm.bits == 24 && pcm.channels == 2 && level == 5000;
+    return o;
+}
+
+const char* rawFormat(int bits) { return bits == 8 ? "u8" : bits == 16 ? "s16le" : "s24le"; }
+
+// FFmpeg's CRC-checked decode of several files in one run (its start-up
+// costs more than decoding a short file). False when it reported anything.
+bool ffmpegDecodeAll(const std::vector<fs::path>& files, const std::vector<int>& bits,
+                     std::vector<std::vector<uint8_t>>& pcm, const fs::path& errorFile) {
+    std::string command = "ffmpeg -nostdin -v error";
+    for (const fs::path& f : files) command += " -err_detect crccheck -i " + quote(f);
+    for (size_t i = 0; i < files.size(); ++i)
+        command += " -map " + std::to_string(i) + ":a -f " + rawFormat(bits[i]) + " -y " + quote(fs::path(files[i]) += ".raw");
+    const int rc = run(command + " 2> " + quote(errorFile));
+    pcm.clear();
+    for (const fs::path& f : files) pcm.push_back(readFile(fs::path(f) += ".raw"));
+    return rc == 0 && readFile(errorFile).empty();
+}
+
+// FFmpeg must decode the file to `pcm` with its CRC check clean.
+void expectFfmpegDecodes(const fs::path& file, const Pcm& pcm) {
+    std::vector<uint8_t> decoded;
+    std::string errors;
+    ASSERT_TRUE(ffmpegDecode(file, pcm.bits, decoded, errors)) << errors;
+    EXPECT_EQ(errors, "");
+    EXPECT_TRUE(decoded == pcm.bytes) << "FFmpeg decoded " << decoded.size() << " bytes, source has "
+                                      << pcm.bytes.size();
+}
+
+// Our library must decode the whole file, and a few stretches after seeking.
+void expectLibraryDecodes(const fs::path& file, const Pcm& pcm, int version, const std::vector<size_t>& seeks) {
+    std::vector<uint8_t> decoded;
+    ASSERT_EQ(decompressFile(file, decoded), 0);
+    EXPECT_TRUE(decoded == pcm.bytes) << "decoded " << decoded.size() << " bytes, source has " << pcm.bytes.size();
+
+    int error = 0;
+    APE_DECOMPRESS_HANDLE h = c_APEDecompress_CreateW(file.c_str(), &error);
+    ASSERT_NE(h, nullptr) << error;
+    EXPECT_EQ(c_APEDecompress_GetInfo(h, APE_INFO_FILE_VERSION, 0, 0), version);
+    EXPECT_EQ(c_APEDecompress_GetInfo(h, APE_INFO_BITS_PER_SAMPLE, 0, 0), pcm.bits);
+    EXPECT_EQ(c_APEDecompress_GetInfo(h, APE_INFO_CHANNELS, 0, 0), pcm.channels);
+    EXPECT_EQ(c_APEDecompress_GetInfo(h, APE_DECOMPRESS_TOTAL_BLOCKS, 0, 0), int64_t(pcm.blocks()));
+    const size_t align = size_t(pcm.channels * (pcm.bits / 8));
+    std::vector<char> buffer(align * 500);
+    for (size_t block : seeks) {
+        ASSERT_EQ(c_APEDecompress_Seek(h, int(block)), 0) << block;
+        int got = 0;
+        ASSERT_EQ(c_APEDecompress_GetData(h, buffer.data(), 500, &got), 0) << block;
+        ASSERT_EQ(size_t(got), std::min<size_t>(500, pcm.blocks() - block)) << block;
+        EXPECT_EQ(std::memcmp(buffer.data(), pcm.bytes.data() + block * align, size_t(got) * align), 0)
+            << "after seeking to " << block;
+    }
+    c_APEDecompress_Destroy(h);
+}
+
+class OldVersion : public TempDirTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(OldVersion, SignalsDecodeExactlyInFfmpegAndOurLibrary) {
+    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    const Case& c = GetParam();
+    std::vector<Pcm> signals;
+    std::vector<fs::path> files;
+    std::vector<int> bits;
+    for (Signal s : kSignals) {
+        signals.push_back(makeSignal(s));
+        files.push_back(path(signalName(s) + ".ape"));
+        bits.push_back(signals.back().bits);
+        writeFile(files.back(), writeOldVersionApe(signals.back(), optionsFor(c.version, c.level, signals.back())));
+    }
+    std::vector<std::vector<uint8_t>> decoded;
+    const bool clean = ffmpegDecodeAll(files, bits, decoded, path("ffmpeg.err"));
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].filename().string());
+        if (clean)
+            EXPECT_TRUE(decoded[i] == signals[i].bytes) << "FFmpeg decoded " << decoded[i].size()
+                                                        << " bytes, source has " << signals[i].bytes.size();
+        else
+            expectFfmpegDecodes(files[i], signals[i]);  // one by one, to tell which file it was
+        expectLibraryDecodes(files[i], signals[i], c.version, {3333, 0, signals[i].blocks() - 7});
+    }
+}
+
+std::vector<Case> allCases() {
+    std::vector<Case> cases;
+    for (int version : {3950, 3970, 3980})
+        for (int level = 1000; level <= 5000; level += 1000) cases.push_back({version, level});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, OldVersion, ::testing::ValuesIn(allCases()), [](const auto& info) {
+    return std::to_string(info.param.version) + "_" + std::to_string(info.param.level);
+});
+
+class OldVersionFile : public TempDirTest, public ::testing::WithParamInterface<int> {};
+
+// More than one frame, with the frame border inside a read; the older
+// versions have a fixed frame length, 3980 takes it from the header. The
+// last frame ends before a stored WAV trailer and an APEv2 tag.
+TEST_P(OldVersionFile, SeveralFramesAndSeeking) {
+    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    const int version = GetParam();
+    const size_t frame = 73728 * 4;
+    Pcm pcm = musicLike(16, 1, frame + 1234, 51);
+    OldVersionOptions o = optionsFor(version, 1000, pcm);
+    o.storeWavHeader = true;
+    o.wavTrailerBytes = 6;
+    writeFile(path("old.ape"), writeOldVersionApe(pcm, o));
+    ASSERT_EQ(TagFileSimple(path("old.ape").c_str(), "Artist", "Album", "Title", "", "", "1997", "1", 1, 0), 0);
+    expectFfmpegDecodes(path("old.ape"), pcm);
+    expectLibraryDecodes(path("old.ape"), pcm, version, {frame - 200, frame, 5, frame + 1233, frame - 1});
+}
+
+// Special frames: silence and pseudo-stereo, stereo and mono; 3980 files
+// choose a short frame length and so also get one file with a pseudo-stereo,
+// a silent and a normal frame in a row.
+TEST_P(OldVersionFile, SpecialFrames) {
+    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    const int version = GetParam();
+    const size_t frame = 4096;
+    Pcm music = musicLike(16, 1, frame, 52);
+    std::vector<int32_t> stereo;
+    for (size_t i = 0; i < frame; ++i) {
+        int32_t v = int16_t(music.bytes[2 * i] | music.bytes[2 * i + 1] << 8);
+        stereo.push_back(v);
+        stereo.push_back(v);
+    }
+    std::vector<Pcm> signals = {makePcm(16, 2, stereo), silence(16, 2, frame), silence(16, 1, frame)};
+    if (version >= 3980) {
+        Pcm all = signals[0];
+        all.bytes.insert(all.bytes.end(), signals[1].bytes.begin(), signals[1].bytes.end());
+        Pcm normal = musicLike(16, 2, 100, 53);
+        all.bytes.insert(all.bytes.end(), normal.bytes.begin(), normal.bytes.end());
+        signals.push_back(all);
+    }
+    std::vector<fs::path> files;
+    for (size_t n = 0; n < signals.size(); ++n) {
+        OldVersionOptions o = optionsFor(version, 3000, signals[n]);
+        o.blocksPerFrame = frame;
+        files.push_back(path("special" + std::to_string(n) + ".ape"));
+        writeFile(files.back(), writeOldVersionApe(signals[n], o));
+    }
+    std::vector<std::vector<uint8_t>> decoded;
+    const bool clean = ffmpegDecodeAll(files, std::vector<int>(files.size(), 16), decoded, path("ffmpeg.err"));
+    for (size_t n = 0; n < signals.size(); ++n) {
+        SCOPED_TRACE(files[n].filename().string());
+        if (clean)
+            EXPECT_TRUE(decoded[n] == signals[n].bytes);
+        else
+            expectFfmpegDecodes(files[n], signals[n]);
+        expectLibraryDecodes(files[n], signals[n], version, {100, signals[n].blocks() - 1});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, OldVersionFile, ::testing::Values(3950, 3970, 3980),
+                         [](const auto& info) { return std::to_string(info.param); });
+
+}  // namespace
+}  // namespace apetest
