@@ -115,7 +115,7 @@ std::vector<uint8_t> canonicalWavHeader(const Pcm& pcm) {
 class OldFrameEncoder {
 public:
     OldFrameEncoder(const Pcm& pcm, const OldVersionOptions& o)
-        : bits_(pcm.bits), channels_(pcm.channels), wideSums_(o.wideSums),
+        : bits_(pcm.bits), channels_(pcm.channels), wideSums_(o.wideSums), legacyRound_(o.legacyRound),
           cascades_{ape::NNCascade(o.level, o.version), ape::NNCascade(o.level, o.version)} {}
 
     void encode(const uint8_t* pcm, size_t blocks, std::vector<uint8_t>& stream) {
@@ -133,7 +133,8 @@ public:
                 same = same && c0[i] == c1[i];
             }
         }
-        // Special frames as the old encoders wrote them, 16-bit only.
+        // Special frames, for 16-bit audio only; one silent channel alone is
+        // coded as a normal frame.
         uint32_t flags = 0;
         if (bits_ == 16) {
             if (channels_ == 1 && c0Silent)
@@ -153,9 +154,11 @@ public:
         }
         ape::RangeEncoder rc(stream);
         const bool silent = channels_ == 1 ? flags != 0 : (flags & 3) == 3;
-        if (!silent && (channels_ == 1 || flags)) {
-            for (size_t i = 0; i < blocks; ++i)
-                models_[0].encode(rc, cascades_[0].compress(predictors_[0].compress(c0[i], 0, wideSums_), false));
+        if (!silent && (channels_ == 1 || (flags & ape::kFramePseudoStereo))) {
+            for (size_t i = 0; i < blocks; ++i) {
+                const int32_t e = predictors_[0].compress(c0[i], 0, wideSums_);
+                models_[0].encode(rc, cascades_[0].compress(e, legacyRound_));
+            }
         } else if (!silent) {
             int32_t previousMid = 0;
             for (size_t i = 0; i < blocks; ++i) {
@@ -163,8 +166,8 @@ public:
                 const int32_t mid = int32_t(uint32_t(c0[i]) + uint32_t(side / 2));
                 const int32_t eS = predictors_[0].compress(side, previousMid, wideSums_);
                 const int32_t eM = predictors_[1].compress(mid, side, wideSums_);
-                models_[0].encode(rc, cascades_[0].compress(eS, false));
-                models_[1].encode(rc, cascades_[1].compress(eM, false));
+                models_[0].encode(rc, cascades_[0].compress(eS, legacyRound_));
+                models_[1].encode(rc, cascades_[1].compress(eM, legacyRound_));
                 previousMid = mid;
             }
         }
@@ -175,6 +178,7 @@ private:
     int bits_;
     int channels_;
     bool wideSums_;
+    bool legacyRound_;
     ape::StreamPredictor predictors_[2];
     ape::NNCascade cascades_[2];
     AdaptiveK models_[2];

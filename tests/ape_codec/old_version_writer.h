@@ -22,6 +22,7 @@ struct OldVersionOptions {
     bool peakLevel = false;       // before 3980: the optional peak-level field
     uint32_t spareSeekEntries = 0;  // before 3980: more seek entries than frames, counted in the header
     bool wideSums = false;        // stage-2 prediction sums in 64 bits
+    bool legacyRound = false;     // NN rounding added in 32 bits, as the encoders of the time did
     uint32_t wavTrailerBytes = 0;  // bytes of a stored WAV trailer after the frame data
 };
 
