@@ -9,9 +9,9 @@
 namespace apetest {
 namespace {
 
-enum class Signal { Stereo16, Mono16, Mono8, Stereo24, Mono24, Bursts16 };
-constexpr Signal kSignals[] = {Signal::Stereo16, Signal::Mono16,  Signal::Mono8,
-                               Signal::Stereo24, Signal::Mono24, Signal::Bursts16};
+enum class Signal { Stereo16, Mono16, Stereo8, Mono8, Stereo24, Noise24, Mono24, Bursts16 };
+constexpr Signal kSignals[] = {Signal::Stereo16, Signal::Mono16,  Signal::Stereo8, Signal::Mono8,
+                               Signal::Stereo24, Signal::Noise24, Signal::Mono24,  Signal::Bursts16};
 
 struct Case {
     int version;
@@ -22,8 +22,10 @@ std::string signalName(Signal s) {
     switch (s) {
     case Signal::Stereo16: return "stereo16";
     case Signal::Mono16: return "mono16";
+    case Signal::Stereo8: return "stereo8";
     case Signal::Mono8: return "mono8";
     case Signal::Stereo24: return "stereo24";
+    case Signal::Noise24: return "noise24";
     case Signal::Mono24: return "mono24";
     default: return "bursts16";
     }
@@ -39,14 +41,17 @@ Pcm bursts(size_t blocks) {
     return noise;
 }
 
-// 24-bit signals take the raw fields wider than 16 bits.
+// 24-bit signals take the raw fields wider than 16 bits; 24-bit noise also
+// overflows 32-bit prediction sums, where the decoders' arithmetic differs.
 Pcm makeSignal(Signal s) {
     const size_t length = 5000;
     switch (s) {
     case Signal::Stereo16: return musicLike(16, 2, length, 41);
     case Signal::Mono16: return musicLike(16, 1, length, 42);
+    case Signal::Stereo8: return whiteNoise(8, 2, length, 46);
     case Signal::Mono8: return musicLike(8, 1, length, 43);
     case Signal::Stereo24: return musicLike(24, 2, length, 44);
+    case Signal::Noise24: return whiteNoise(24, 2, length, 47);
     case Signal::Mono24: return whiteNoise(24, 1, length, 45);
     default: return bursts(length);
     }
