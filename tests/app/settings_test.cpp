@@ -33,7 +33,7 @@ TEST(Settings, FirstRunGivesTheDefaultsAndSavingWritesAllFifteenKeysInOrder) {
             "apeCompression=2000\nwavCh=1\nwavBps=8\nwavSr=22050\nwavFormat=0\n");
 }
 
-TEST(Settings, StoredValuesRoundTripAsDesigned) {
+TEST(Settings, StoredValuesRoundTrip) {
   TTempDir dir;
   const auto file = dir / "quellmark.ini";
   TTempDir::WriteText(file,

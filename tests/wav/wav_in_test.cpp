@@ -38,7 +38,7 @@ std::vector<uint8_t> ReadImage(const std::vector<uint8_t>& image, TOpened* opene
   return ReadAll(in);
 }
 
-int32_t FloatToInt32AsDesigned(double x) {
+int32_t FloatToInt32Reference(double x) {
   if (x >= 1.0) return 2147483647;
   if (x <= -1.0) return INT32_MIN;
   if (x == 0) return 0;
@@ -106,7 +106,7 @@ TEST(WaveInTest, FloatFilesConvertToInt32) {
       }
       int32_t got;
       std::memcpy(&got, ours.data() + 4 * i, 4);
-      ASSERT_EQ(got, FloatToInt32AsDesigned(x)) << i;
+      ASSERT_EQ(got, FloatToInt32Reference(x)) << i;
       clipped += std::abs(x) >= 1.0;
     }
     EXPECT_GT(clipped, 100);
