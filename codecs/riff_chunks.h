@@ -53,6 +53,14 @@ class TRiffHeaderScanner {
   uint32_t IDOffset = 0;
 };
 
+// Format tags of the "fmt " chunk, shared by the reader and the writer.
+constexpr uint16_t TagPcm = 1;
+constexpr uint16_t TagMsAdpcm = 2;
+constexpr uint16_t TagIeeeFloat = 3;
+constexpr uint16_t TagImaAdpcm = 0x11;
+constexpr uint16_t TagMpegLayer3 = 0x55;
+constexpr uint16_t TagExtensible = 0xFFFE;
+
 using platform::ReadLe16;
 using platform::ReadLe32;
 using platform::WriteLe16;

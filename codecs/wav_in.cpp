@@ -18,13 +18,6 @@ const uint8_t KsDataFormatSubtypeIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 
 
 namespace {
 
-constexpr uint16_t TagPcm = 1;
-constexpr uint16_t TagMsAdpcm = 2;
-constexpr uint16_t TagIeeeFloat = 3;
-constexpr uint16_t TagImaAdpcm = 0x11;
-constexpr uint16_t TagMpegLayer3 = 0x55;
-constexpr uint16_t TagExtensible = 0xFFFE;
-
 bool IsAdpcm(TWavType t) { return t == TWavType::wtDVIADPCM || t == TWavType::wtMSADPCM; }
 
 }  // namespace

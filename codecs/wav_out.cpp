@@ -81,9 +81,9 @@ void TWaveOut::ReadExistingHeader() {
     if (state == TState::Fmt && scan.IsChunk("fmt ")) {
       if (!scan.ReadSize(size) || !scan.ReadBody(size, body) || size < 16) return;
       const uint16_t tag = ReadLe16(body);
-      if (tag == 1)
+      if (tag == TagPcm)
         found = TWavType::wtPCM;
-      else if (tag == 0x11)
+      else if (tag == TagImaAdpcm)
         found = TWavType::wtDVIADPCM;
       else
         return;
@@ -136,7 +136,7 @@ void WriteRiffAndFormat(uint8_t* h, uint32_t riffSize, uint32_t fmtSize, uint16_
 void TWaveOut::WritePcmHeader(int64_t size) {
   const uint16_t blockAlign = static_cast<uint16_t>(Bits * Channels / 8);
   uint8_t h[PcmHeaderSize];
-  WriteRiffAndFormat(h, static_cast<uint32_t>(size + 36), 16, 1, static_cast<uint16_t>(Channels),
+  WriteRiffAndFormat(h, static_cast<uint32_t>(size + 36), 16, TagPcm, static_cast<uint16_t>(Channels),
                      static_cast<uint32_t>(SampleRate), static_cast<uint32_t>(SampleRate) * blockAlign, blockAlign,
                      static_cast<uint16_t>(Bits));
   std::memcpy(h + 36, "data", 4);
@@ -147,7 +147,7 @@ void TWaveOut::WritePcmHeader(int64_t size) {
 void TWaveOut::WriteExtensibleHeader(int64_t size) {
   const uint16_t blockAlign = static_cast<uint16_t>(Bits * Channels / 8);
   uint8_t h[ExtensibleHeaderSize];
-  WriteRiffAndFormat(h, static_cast<uint32_t>(size + 60), 40, 0xFFFE, static_cast<uint16_t>(Channels),
+  WriteRiffAndFormat(h, static_cast<uint32_t>(size + 60), 40, TagExtensible, static_cast<uint16_t>(Channels),
                      static_cast<uint32_t>(SampleRate), static_cast<uint32_t>(SampleRate) * blockAlign, blockAlign,
                      static_cast<uint16_t>(Bits));
   WriteLe16(h + 36, 22);
@@ -167,7 +167,7 @@ void TWaveOut::WriteImaHeader(int64_t size) {
   CheckFits(static_cast<uint64_t>(dataSize) + 52);
   CheckFits(static_cast<uint64_t>(std::max<int64_t>(frames, 0)));
   uint8_t h[ImaHeaderSize];
-  WriteRiffAndFormat(h, static_cast<uint32_t>(dataSize + 52), 20, 0x11, static_cast<uint16_t>(Channels),
+  WriteRiffAndFormat(h, static_cast<uint32_t>(dataSize + 52), 20, TagImaAdpcm, static_cast<uint16_t>(Channels),
                      static_cast<uint32_t>(SampleRate), (static_cast<uint32_t>(SampleRate) / spb) * FBlockSize,
                      FBlockSize, 4);
   WriteLe16(h + 36, 2);
