@@ -42,6 +42,18 @@ struct Recorder {
   }
 };
 
+// Pauses a sink whose worker is held inside a block. The pause is taken
+// between blocks, so the held block is let go while Pause waits for the
+// worker to acknowledge.
+void PauseHeldSink(TMemorySink& sink) {
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(20ms);
+    sink.Release();
+  });
+  sink.Pause();
+  releaser.join();
+}
+
 class SinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -196,14 +208,7 @@ TEST_F(SinkTest, StopOnAPausedSinkAbortsAndReturnsAfterDoneWithoutOnDone) {
   sink.Hold = true;
   sink.Run();
   ASSERT_TRUE(sink.WaitUntilHeld(5s));
-  // The pause is taken between blocks, so let the held block finish while
-  // Pause waits for the worker to acknowledge.
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(20ms);
-    sink.Release();
-  });
-  sink.Pause();
-  releaser.join();
+  PauseHeldSink(sink);
   ASSERT_TRUE(sink.Paused());
   const int blocks = sink.BlocksWritten;
   std::this_thread::sleep_for(30ms);
@@ -232,12 +237,7 @@ TEST_F(SinkTest, PauseAndResumeLoseNothing) {
   sink.Hold = true;
   sink.Run();
   ASSERT_TRUE(sink.WaitUntilHeld(5s));
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(20ms);
-    sink.Release();
-  });
-  sink.Pause();
-  releaser.join();
+  PauseHeldSink(sink);
   EXPECT_TRUE(sink.Paused());
   sink.Resume();
   EXPECT_FALSE(sink.Paused());
