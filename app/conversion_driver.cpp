@@ -124,6 +124,8 @@ void TConversionDriver::StartCheckedItem(int index) {
     CurrentOutput->SetThreadPriority(settings_.threadPrioriry);
   }
   CurrentOutput->Run();
+  // A pause asked for while the previous row was ending holds for this one.
+  if (RunPaused) CurrentOutput->Pause();
 }
 
 bool TConversionDriver::PrepareChain(const std::string& sourceExt) {
@@ -167,6 +169,14 @@ void TConversionDriver::OutputDone(TComponent* sender) {
   if (sender != CurrentOutput || CurrentOutput == nullptr) return;
   const std::string error = CurrentOutput->ExceptionMessage;
   const bool listed = FindCurrentRow();
+  if (CurrentOutput->LastRunStopped && error.empty()) {
+    // A run that was stopped (Stop(true) lets OnDone follow) has written
+    // part of its output only: it ends the run like the Stop command.
+    if (listed && CurrentIndex >= 0 && CurrentIndex < files_.Count()) files_.SetState(CurrentIndex, TRowImage::None);
+    EndRun();
+    HideAfterEnd();
+    return;
+  }
   if (listed && CurrentIndex >= 0 && CurrentIndex < files_.Count()) {
     if (error.empty()) {
       files_.SetState(CurrentIndex, TRowImage::Done);

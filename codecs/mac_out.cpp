@@ -7,8 +7,8 @@
 TMACOut::TMACOut(TComponent* AOwner) : TAuTaggedFileOut(AOwner) {}
 
 TMACOut::~TMACOut() {
-  // The worker may be inside Done: stop it before this object's members go.
-  Stop(false);
+  // The worker may be inside Done: end it before this object's members go.
+  DestroyWorker();
 }
 
 void TMACOut::SetCompressionLevel(int Value) {

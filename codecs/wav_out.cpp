@@ -39,8 +39,8 @@ uint16_t ImaSamplesPerBlock(uint16_t blockSize, int channels) {
 TWaveOut::TWaveOut(TComponent* AOwner) : TAuFileOut(AOwner) {}
 
 TWaveOut::~TWaveOut() {
-  // The worker may be inside Done: stop it before this object's members go.
-  Stop(false);
+  // The worker may be inside Done: end it before this object's members go.
+  DestroyWorker();
 }
 
 void TWaveOut::SetWavType(TWavType Value) {

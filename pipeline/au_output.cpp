@@ -9,6 +9,11 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+// How long Pause waits for the worker to acknowledge.
+constexpr auto kPauseAcknowledgeWait = 100ms;
+}  // namespace
+
 // ---- TAuOutput --------------------------------------------------------------
 
 TAuOutput::TAuOutput(TComponent* AOwner) : TComponent(AOwner) {
@@ -59,14 +64,16 @@ void TAuOutput::Run() {
   // A Stop on an idle sink must not mark the next run as stopped.
   StopRequested = false;
   Busy = true;
-  // After Stop(false) the worker may still be between posting its done event
-  // and its idle wait; a wake signal must not arrive before that wait.
-  while (!Thread->Waiting) Thread->WaitStateChange(1ms);
-  // Signal until the worker has left its wait. A short run may be over and
-  // the worker idle again before this thread looks: count wakes, not states.
-  const uint64_t wakes = Thread->WakeCount;
-  while (Thread->WakeCount == wakes) {
-    Thread->StopFlag = false;
+  const uint64_t run = ++FRunCounter;
+  FLiveRun = run;
+  Thread->StopFlag = false;
+  Thread->CancelPendingPause();
+  Thread->DonePosted = false;
+  Thread->RequestedRun = run;
+  // Signal until the worker has taken this run, so that a Stop right after
+  // Run always finds it in progress. The worker may still be on its way to
+  // its idle wait after the previous run; a signal it resets is repeated.
+  while (Thread->CurrentRun != run) {
     Thread->WakeEvent.Signal();
     Thread->WaitStateChange(1ms);
   }
@@ -78,16 +85,22 @@ void TAuOutput::Stop(bool Async) {
   Thread->FireDone = Async;
   Thread->DonePosted = false;
   Thread->StopFlag = true;
+  Thread->CancelPendingPause();
   while (Thread->Paused) {
     Thread->WakeEvent.Signal();
     Thread->WaitStateChange(1ms);
   }
   if (Async) return;
+  // From here no event of the stopped run reaches a handler, not even one
+  // the dispatcher has already handed to the main thread and that the loop
+  // below runs: it is dropped when it runs. So no OnDone can start another
+  // row inside this Stop.
+  FLiveRun = 0;
   TEventHandler* dispatcher = TEventHandler::Instance();
   dispatcher->BlockSender(this);
   dispatcher->RemoveEvents(this);
   auto& invoker = MainThreadInvoker::Instance();
-  while (!Thread->Waiting && !Thread->DonePosted) {
+  while (Thread->RunInProgress()) {
     // The dispatcher may be blocked running a handler on this thread, and
     // the worker may need it to go on: keep serving those requests.
     invoker.RunPending();
@@ -95,8 +108,6 @@ void TAuOutput::Stop(bool Async) {
     if (Thread->Paused) Thread->WakeEvent.Signal();
     Thread->WaitStateChange(1ms);
   }
-  // A done event of this sink already taken from the queue must not reach
-  // OnDone either.
   dispatcher->WaitWhileDispatching(this);
   dispatcher->RemoveEvents(this);
   dispatcher->UnblockSender();
@@ -108,20 +119,22 @@ void TAuOutput::Pause() {
   if (!Busy) return;
   // A second Pause of a paused run has nothing to wait for.
   if (!Thread->Paused) {
-    Thread->PauseRequested = true;
-    // Wait for the worker to enter the pause, at most 5 s; a run that ends
-    // first never will.
-    const auto deadline = std::chrono::steady_clock::now() + 5000ms;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Thread->PauseAckEvent.WaitFor(10ms)) break;
-      if (Thread->Waiting) break;
-    }
+    Thread->RequestPause();
+    // The worker enters the pause between two blocks, usually at once; a row
+    // still preparing (a compressed file decoded as it opens) enters it at
+    // its first block. The main thread waits only a moment either way.
+    Thread->PauseAckEvent.WaitFor(kPauseAcknowledgeWait);
   }
   FInput->PauseInput();
 }
 
 void TAuOutput::Resume() {
-  if (!Busy || !Thread->Paused) return;
+  if (!Busy) return;
+  if (Thread->CancelPendingPause()) {
+    if (FInput) FInput->ResumeInput();
+    return;
+  }
+  if (!Thread->Paused) return;
   if (FInput) FInput->ResumeInput();
   while (Thread->Paused) {
     Thread->WakeEvent.Signal();
@@ -130,6 +143,14 @@ void TAuOutput::Resume() {
 }
 
 bool TAuOutput::Paused() const { return Thread->Paused; }
+
+bool TAuOutput::PausePending() const { return Thread->PausePending(); }
+
+void TAuOutput::ReportFailure(const std::string& Message) {
+  if (!ExceptionMessage.empty()) return;
+  ExceptionMessage = Message;
+  if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
+}
 
 int TAuOutput::Progress() {
   if (!FInput) return 0;

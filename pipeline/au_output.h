@@ -62,8 +62,23 @@ class TAuOutput : public TComponent {
 
   // The worker is blocked in a pause.
   bool Paused() const;
+  // A pause was asked for and is taken at the next block (the row may still
+  // be preparing).
+  bool PausePending() const;
+
+  // Worker thread: records the run's failure (the first one wins) and posts
+  // OnThreadException.
+  void ReportFailure(const std::string& Message);
+
+  // The run whose events may still reach the handlers: set by Run, cleared by
+  // Stop(false). An event of any other run is dropped on the main thread, at
+  // the moment it would have been handled.
+  uint64_t LiveRun() const { return FLiveRun; }
 
   std::atomic<bool> StopRequested{false};
+  // The last run ended because of a Stop, before its input was exhausted:
+  // its target is incomplete even when no error was reported.
+  std::atomic<bool> LastRunStopped{false};
   std::string ExceptionMessage;
   std::atomic<bool> Active{false};
   std::atomic<int> LastProgress{0};
@@ -83,6 +98,9 @@ class TAuOutput : public TComponent {
  private:
   friend class TAuThread;
   bool FWorkerDestroyed = false;
+  // Main thread only.
+  uint64_t FRunCounter = 0;
+  std::atomic<uint64_t> FLiveRun{0};
 };
 
 // A sink that writes a stream it opens in Prepare.

@@ -45,78 +45,113 @@ void TAuThread::WaitStateChange(std::chrono::milliseconds timeout) {
   FStateChanged.wait_for(lock, timeout);
 }
 
+void TAuThread::RequestPause() {
+  std::lock_guard lock(FStateMutex);
+  if (!Paused) PauseRequested = true;
+}
+
+bool TAuThread::CancelPendingPause() {
+  std::lock_guard lock(FStateMutex);
+  return PauseRequested.exchange(false);
+}
+
 void TAuThread::WaitForWake() {
   WakeEvent.Reset();
   Waiting = true;
   NotifyStateChange();
   WakeEvent.Wait();
-  ++WakeCount;
   Waiting = false;
   NotifyStateChange();
 }
 
-void TAuThread::DoPause() {
-  WakeEvent.Reset();
-  Paused = true;
-  NotifyStateChange();
+void TAuThread::TakePauseRequest() {
+  bool enter = false;
+  {
+    // Decided under the lock that Stop, Resume and CancelPendingPause take,
+    // so a request is either withdrawn or seen as Paused, never lost.
+    std::lock_guard lock(FStateMutex);
+    if (!PauseRequested) return;
+    PauseRequested = false;
+    // A stop that came with the pause request wins.
+    enter = !StopFlag;
+    if (enter) {
+      WakeEvent.Reset();
+      Paused = true;
+    }
+  }
+  if (!enter) return;
+  FStateChanged.notify_all();
   PauseAckEvent.Signal();
   WakeEvent.Wait();
-  Paused = false;
-  NotifyStateChange();
+  {
+    std::lock_guard lock(FStateMutex);
+    Paused = false;
+  }
+  FStateChanged.notify_all();
 }
 
 void TAuThread::Execute() {
-  WaitForWake();
-  StopFlag = false;
-  while (!Terminated) {
-    ApplyPendingPriority();
-    TEventHandler* dispatcher = TEventHandler::Instance();
+  for (;;) {
+    WaitForWake();
+    if (Terminated) break;
+    const uint64_t run = RequestedRun;
+    // Wakes meant for a pause or for the end can arrive late: only a new
+    // run number starts a run.
+    if (run == CurrentRun) continue;
+    CurrentRun = run;
+    NotifyStateChange();
+    RunOnce(run);
+  }
+  FFinished = true;
+  NotifyStateChange();
+}
+
+void TAuThread::RunOnce(uint64_t Run) {
+  ApplyPendingPriority();
+  TEventHandler* dispatcher = TEventHandler::Instance();
+  PauseAckEvent.Reset();
+  // A Stop that came before the run began: nothing is opened or written.
+  const bool began = !StopFlag;
+  bool stopped = !began;
+  if (began) {
     try {
       Output->Prepare();
       Output->Active = true;
-      PauseRequested = false;
-      Paused = false;
-      PauseAckEvent.Reset();
+      // A pause asked for while Prepare ran is taken before the first block.
       bool Continue = true;
+      bool aborted = false;
       while (Continue && !StopFlag) {
         const int progress = Output->Progress();
         if (progress != Output->LastProgress) {
           Output->LastProgress = progress;
           if (Output->OnProgress) dispatcher->PostProgress(Output, Output->OnProgress);
         }
-        if (PauseRequested) {
-          PauseRequested = false;
-          // A stop that came with the pause request wins.
-          if (!StopFlag) DoPause();
-        }
-        Continue = Output->DoOutput(StopFlag);
+        TakePauseRequest();
+        aborted = StopFlag;
+        Continue = Output->DoOutput(aborted);
       }
+      stopped = Continue || aborted;
     } catch (const std::exception& e) {
-      Output->ExceptionMessage = e.what();
-      if (Output->OnThreadException) dispatcher->PostSenderEvent(Output, Output->OnThreadException);
+      Output->ReportFailure(e.what());
       StopFlag = true;
     }
-    StopFlag = false;
+  }
+  StopFlag = false;
+  Output->LastRunStopped = stopped;
+  if (began) {
     try {
       Output->WhenDone();
     } catch (const std::exception& e) {
       // A sink that could not finish its target (trailer, header patch,
       // close) has not written a good file: report it like any failure.
-      if (Output->ExceptionMessage.empty()) {
-        Output->ExceptionMessage = e.what();
-        if (Output->OnThreadException) dispatcher->PostSenderEvent(Output, Output->OnThreadException);
-      }
-      Output->StopRequested = false;
-      Output->Busy = false;
+      Output->ReportFailure(e.what());
     } catch (...) {
-      Output->StopRequested = false;
-      Output->Busy = false;
     }
-    dispatcher->PostDone(Output, this);
-    DonePosted = true;
-    NotifyStateChange();
-    if (!Terminated) WaitForWake();
   }
-  FFinished = true;
+  Output->StopRequested = false;
+  Output->Busy = false;
+  dispatcher->PostDone(Output, this);
+  DonePosted = true;
+  FinishedRun = Run;
   NotifyStateChange();
 }

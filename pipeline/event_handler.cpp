@@ -67,6 +67,7 @@ void TEventHandler::PostSenderEvent(TComponent* Sender, const TNotifyEvent& Hand
 }
 
 void TEventHandler::PostEvent(std::unique_ptr<PipelineEvent> Event) {
+  if (auto* output = dynamic_cast<TAuOutput*>(Event->Sender)) Event->Run = output->Thread->CurrentRun;
   {
     std::lock_guard lock(QueueLock);
     if (Event->Sender == BlockedSender) return;
@@ -122,13 +123,25 @@ void TEventHandler::Execute() {
   FFinished = true;
 }
 
+namespace {
+
+// Main thread: an event of a run that Stop(false) ended (or that a later
+// run replaced) is not handed on. Decided here, when the handler would run,
+// because Stop serves the main thread's pending requests while it waits.
+bool IsLive(const PipelineEvent& Event) {
+  auto* output = dynamic_cast<TAuOutput*>(Event.Sender);
+  return output == nullptr || Event.Run == output->LiveRun();
+}
+
+}  // namespace
+
 void TEventHandler::Dispatch(PipelineEvent& Event) {
   auto& invoker = MainThreadInvoker::Instance();
   if (Event.Kind != 1) {
     if (Event.Handler) {
-      TComponent* sender = Event.Sender;
-      TNotifyEvent& handler = Event.Handler;
-      invoker.InvokeAndWait([&handler, sender] { handler(sender); });
+      invoker.InvokeAndWait([&Event] {
+        if (IsLive(Event)) Event.Handler(Event.Sender);
+      });
     }
     return;
   }
@@ -138,11 +151,11 @@ void TEventHandler::Dispatch(PipelineEvent& Event) {
   while (!Event.Thread->Waiting) Event.Thread->WaitStateChange(10ms);
   output->Busy = false;
   RemoveEvents(output);
-  if (Event.Thread->FireDone) {
-    // OnDone is read on the main thread, which is the only one assigning it.
-    invoker.InvokeAndWait([&Event, output] {
-      Event.Handler = output->OnDone;
-      if (Event.Handler) Event.Handler(output);
-    });
-  }
+  // FireDone and OnDone are read on the main thread, which is the only one
+  // assigning them.
+  invoker.InvokeAndWait([&Event, output] {
+    if (!IsLive(Event) || !Event.Thread->FireDone) return;
+    Event.Handler = output->OnDone;
+    if (Event.Handler) Event.Handler(output);
+  });
 }

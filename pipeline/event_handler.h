@@ -21,6 +21,8 @@ struct PipelineEvent {
   TNotifyEvent Handler;
   // The sink's worker (done events only).
   TAuThread* Thread = nullptr;
+  // The run of the sink that posted it (0 for a sender that is no sink).
+  uint64_t Run = 0;
 };
 
 // The process-wide dispatcher: one thread that takes events in posting order

@@ -24,6 +24,11 @@ bool MainThreadInvoker::IsMainThread() const {
   return std::this_thread::get_id() == mainThread_;
 }
 
+bool MainThreadInvoker::HasPending() const {
+  std::lock_guard lock(mutex_);
+  return !pending_.empty();
+}
+
 void MainThreadInvoker::SetWakeHook(std::function<void()> hook) {
   std::lock_guard lock(mutex_);
   wakeHook_ = std::move(hook);

@@ -28,6 +28,9 @@ class MainThreadInvoker {
   // pending; returns how many ran.
   std::size_t WaitAndRun(std::chrono::milliseconds timeout);
 
+  // A request is queued and waits for the main thread.
+  bool HasPending() const;
+
   // Called (on the requesting thread) after each request is queued.
   void SetWakeHook(std::function<void()> hook);
   // Receives an exception that escaped a request (by default it is written

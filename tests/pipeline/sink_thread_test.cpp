@@ -42,16 +42,12 @@ struct Recorder {
   }
 };
 
-// Pauses a sink whose worker is held inside a block. The pause is taken
-// between blocks, so the held block is let go while Pause waits for the
-// worker to acknowledge.
+// Pauses a sink whose worker is held inside a block: the held block lets go
+// when it sees the request, and the worker pauses after it.
 void PauseHeldSink(TMemorySink& sink) {
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(20ms);
-    sink.Release();
-  });
   sink.Pause();
-  releaser.join();
+  ASSERT_TRUE(PumpUntil([&] { return sink.Paused(); }));
+  sink.Hold = false;
 }
 
 class SinkTest : public ::testing::Test {
@@ -228,6 +224,114 @@ TEST_F(SinkTest, StopOnAPausedSinkAbortsAndReturnsAfterDoneWithoutOnDone) {
   sink.Run();
   ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
   EXPECT_EQ(sink.Data, FileBytes());
+}
+
+// Waits for a condition of the other threads without serving the main
+// thread's requests.
+bool WaitWithoutPumping(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+TEST_F(SinkTest, StopDropsADoneThatIsAlreadyWaitingForTheMainThread) {
+  // The driver's OnDone starts the next row. A done event that the
+  // dispatcher has handed to the main thread when Stop comes must not run
+  // inside Stop, where it would start a run that nobody stops.
+  int done = 0;
+  sink.OnDone = [&](TComponent*) {
+    ++done;
+    sink.Run();
+  };
+  sink.Run();
+  auto& invoker = MainThreadInvoker::Instance();
+  ASSERT_TRUE(WaitWithoutPumping([&] { return invoker.HasPending(); }));
+  sink.Stop(false);
+  EXPECT_EQ(done, 0);
+  EXPECT_FALSE(sink.Busy);
+  EXPECT_FALSE(PumpUntil([&] { return done > 0; }, 200ms)) << "no OnDone after Stop(false)";
+  EXPECT_FALSE(sink.Busy);
+  EXPECT_EQ(sink.PrepareCalls, 1);
+  EXPECT_EQ(sink.DoneCalls, 1);
+}
+
+TEST_F(SinkTest, StopRightAfterRunWaitsForTheRunAndReportsItStopped) {
+  // However soon Stop follows Run, it returns after the run is over, and no
+  // event of the run follows.
+  TRawFileIn small;
+  const auto smallFile = dir / "small.raw";
+  WriteRampFile(smallFile, 64, 2);
+  small.SetFileName(smallFile.string());
+  sink.SetInput(&small);
+  rec.Attach(sink);
+  for (int i = 0; i < 300; ++i) {
+    sink.Run();
+    sink.Stop(false);
+    ASSERT_FALSE(sink.Busy) << "run " << i;
+    ASSERT_EQ(sink.PrepareCalls, sink.DoneCalls) << "run " << i << ": a begun run is finished";
+    ASSERT_FALSE(small.Busy) << "run " << i;
+  }
+  EXPECT_FALSE(PumpUntil([&] { return !rec.events.empty(); }, 100ms)) << "no event of a stopped run";
+}
+
+TEST_F(SinkTest, AStoppedRunIsMarkedStoppedAndACompleteOneIsNot) {
+  rec.Attach(sink);
+  sink.Run();
+  ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
+  EXPECT_FALSE(sink.LastRunStopped);
+  sink.Hold = true;
+  sink.Run();
+  ASSERT_TRUE(sink.WaitUntilHeld(5s));
+  sink.Stop(true);
+  ASSERT_TRUE(PumpUntil([&] { return rec.done == 2; }));
+  EXPECT_TRUE(sink.LastRunStopped) << "OnDone follows Stop(true), but the target is incomplete";
+  EXPECT_TRUE(sink.ExceptionMessage.empty());
+}
+
+TEST_F(SinkTest, PauseDuringPrepareReturnsAtOnceAndTakesEffectAtTheFirstBlock) {
+  rec.Attach(sink);
+  sink.HoldPrepare = true;
+  sink.Run();
+  ASSERT_TRUE(sink.WaitUntilPrepareHeld(5s));
+  const auto asked = std::chrono::steady_clock::now();
+  sink.Pause();
+  // Generous for sanitizer builds; the worker is held, so Pause must not
+  // wait for it.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+  EXPECT_TRUE(sink.PausePending());
+  EXPECT_FALSE(sink.Paused());
+  sink.ReleasePrepare();
+  ASSERT_TRUE(PumpUntil([&] { return sink.Paused(); }));
+  EXPECT_EQ(sink.BlocksWritten, 0) << "paused before the first block";
+  EXPECT_FALSE(sink.PausePending());
+  sink.Resume();
+  ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
+  EXPECT_EQ(sink.Data, FileBytes());
+
+  // A pause withdrawn by Resume before the worker took it changes nothing.
+  sink.HoldPrepare = true;
+  sink.Run();
+  ASSERT_TRUE(sink.WaitUntilPrepareHeld(5s));
+  sink.Pause();
+  sink.Resume();
+  EXPECT_FALSE(sink.PausePending());
+  sink.ReleasePrepare();
+  ASSERT_TRUE(PumpUntil([&] { return rec.done == 2; }));
+  EXPECT_EQ(sink.Data, FileBytes());
+
+  // A stop while a pause is pending wins; Stop during a held Prepare
+  // returns after the run is over.
+  sink.HoldPrepare = true;
+  sink.Run();
+  ASSERT_TRUE(sink.WaitUntilPrepareHeld(5s));
+  sink.Pause();
+  sink.Stop(false);
+  EXPECT_FALSE(sink.Busy);
+  EXPECT_FALSE(sink.Paused());
+  EXPECT_EQ(sink.DoneCalls, 3);
 }
 
 TEST_F(SinkTest, PauseAndResumeLoseNothing) {

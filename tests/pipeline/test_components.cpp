@@ -106,6 +106,13 @@ void TMemorySink::Prepare() {
   ++PrepareCalls;
   errno = 0;
   NiceInPrepare = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+  if (HoldPrepare) {
+    std::unique_lock lock(FHoldMutex);
+    FPrepareHeld = true;
+    FHoldCv.notify_all();
+    while (HoldPrepare && !Thread->StopFlag) FHoldCv.wait_for(lock, std::chrono::milliseconds(5));
+    FPrepareHeld = false;
+  }
   if (FailPrepare) throw EAuException("prepare failed on purpose");
   Data.clear();
   Input()->Init();
@@ -121,7 +128,7 @@ bool TMemorySink::DoOutput(bool Abort) {
     std::unique_lock lock(FHoldMutex);
     FHeld = true;
     FHoldCv.notify_all();
-    while (Hold && !Thread->StopFlag) FHoldCv.wait_for(lock, std::chrono::milliseconds(5));
+    while (Hold && !Thread->StopFlag && !Thread->PauseRequested) FHoldCv.wait_for(lock, std::chrono::milliseconds(5));
     FHeld = false;
   }
   void* buffer = nullptr;
@@ -146,6 +153,19 @@ void TMemorySink::Release() {
     Hold = false;
   }
   FHoldCv.notify_all();
+}
+
+void TMemorySink::ReleasePrepare() {
+  {
+    std::lock_guard lock(FHoldMutex);
+    HoldPrepare = false;
+  }
+  FHoldCv.notify_all();
+}
+
+bool TMemorySink::WaitUntilPrepareHeld(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(FHoldMutex);
+  return FHoldCv.wait_for(lock, timeout, [this] { return FPrepareHeld; });
 }
 
 bool TMemorySink::WaitUntilHeld(std::chrono::milliseconds timeout) {

@@ -106,14 +106,19 @@ class TMemorySink : public TAuOutput {
   std::atomic<int> AbortCalls{0};
   std::atomic<bool> FailPrepare{false};
   std::atomic<bool> FailDone{false};
-  // While set, DoOutput blocks until Release() (or an abort).
+  // While set, DoOutput blocks until Release(), an abort or a pause request
+  // (the worker takes the pause after the held block).
   std::atomic<bool> Hold{false};
+  // While set, Prepare blocks until ReleasePrepare() or a stop.
+  std::atomic<bool> HoldPrepare{false};
   std::atomic<int> BlocksWritten{0};
   // The worker's nice value when Prepare ran.
   std::atomic<int> NiceInPrepare{0};
 
   void Release();
   bool WaitUntilHeld(std::chrono::milliseconds timeout);
+  void ReleasePrepare();
+  bool WaitUntilPrepareHeld(std::chrono::milliseconds timeout);
 
  protected:
   bool DoOutput(bool Abort) override;
@@ -124,6 +129,7 @@ class TMemorySink : public TAuOutput {
   std::mutex FHoldMutex;
   std::condition_variable FHoldCv;
   bool FHeld = false;
+  bool FPrepareHeld = false;
 };
 
 // Pumps the main-thread invoker until `done` holds or `timeout` passes.
