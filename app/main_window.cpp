@@ -386,6 +386,16 @@ void TForm1::Guarded(const std::function<void()>& handler) {
   }
 }
 
+void TForm1::ShowAddErrors(const std::vector<std::string>& errors) {
+  if (errors.empty()) return;
+  std::string text;
+  for (const std::string& error : errors) {
+    if (!text.empty()) text += '\n';
+    text += error;
+  }
+  ShowError(text);
+}
+
 // ---------------------------------------------------------------- texts
 
 void TForm1::LoadLanguage(const std::string& name) {
@@ -470,13 +480,13 @@ void TForm1::MAddFilesClick() {
     if (url.isLocalFile()) paths.push_back(PathOfUrl(url));
   }
   if (paths.empty()) return;
-  Core->AddPaths(paths);
+  ShowAddErrors(Core->AddPaths(paths));
 }
 
 void TForm1::MAddFolderClick() {
   const QUrl folder = ChooseFolder();
   if (folder.isEmpty() || !folder.isLocalFile()) return;
-  Core->AddFolder(PathOfUrl(folder));
+  ShowAddErrors(Core->AddFolder(PathOfUrl(folder)));
 }
 
 void TForm1::StDropFiles1DropFiles(const QList<QUrl>& dropped) {
@@ -484,7 +494,7 @@ void TForm1::StDropFiles1DropFiles(const QList<QUrl>& dropped) {
   for (const QUrl& url : dropped) {
     if (url.isLocalFile()) paths.push_back(PathOfUrl(url));
   }
-  Guarded([&] { Core->DropPaths(paths); });
+  Guarded([&] { ShowAddErrors(Core->DropPaths(paths)); });
 }
 
 void TForm1::MDeleteClick() {

@@ -149,6 +149,8 @@ class TForm1 : public QMainWindow, public TDriverView {
   void FormClose();
   // Runs a handler, showing what it raises in the standard error box.
   void Guarded(const std::function<void()>& handler);
+  // The paths that could not be listed, in one error box once an add is over.
+  void ShowAddErrors(const std::vector<std::string>& errors);
   QString OpenDialogFilter() const;
 
   bool updatingRows_ = false;

@@ -27,8 +27,9 @@ constexpr const char* kUsage =
     "  --probe  print one line per file: name, length, sample rate, bit rate,\n"
     "           full path, separated by tabs, and exit\n"
     "Otherwise every file is converted; each prints 'done: OUTPUT' or\n"
-    "'failed: SOURCE: MESSAGE'. Exit status: 0 all converted, 1 a file failed,\n"
-    "2 usage error.\n";
+    "'failed: SOURCE: MESSAGE'. A PATH that cannot be listed prints\n"
+    "'error: PATH: MESSAGE' and the others go on.\n"
+    "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "quellmark-cli: %s\n", problem.c_str());
@@ -98,17 +99,10 @@ int main(int argc, char* argv[]) {
     }
   }
 
-  for (const auto& path : options.paths) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-      std::fprintf(stderr, "error: %s: No such file or directory\n", path.c_str());
-      return 1;
-    }
-  }
   try {
-    core.DropPaths(options.paths);
+    for (const std::string& error : core.DropPaths(options.paths)) view.ShowError(error);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "error: %s\n", e.what());
+    view.ShowError(e.what());
     return 1;
   }
 
@@ -118,7 +112,7 @@ int main(int argc, char* argv[]) {
       std::printf("%s\t%s\t%s\t%s\t%s\n", row.Caption.c_str(), row.Length.c_str(), row.Samplerate.c_str(),
                   row.Bitrate.c_str(), row.Path.c_str());
     }
-    return 0;
+    return view.Failures == 0 ? 0 : 1;
   }
 
   auto& invoker = MainThreadInvoker::Instance();

@@ -2,10 +2,20 @@
 // its exit status and the files it writes (with ffprobe).
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "fifo_guard.h"
 #include "temp_dir.h"
 #include "wav_fixture.h"
 
 namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 struct TCliResult {
   int status = -1;
@@ -94,4 +104,25 @@ TEST(Cli, ProbePrintsTheRowCells) {
   const auto missing = RunCli(dir, "--probe " + Quote((dir / "nothere.wav").string()));
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("nothere.wav: No such file or directory"), std::string::npos) << missing.err;
+}
+
+TEST(Cli, PathsThatCannotBeListedArePrintedAndTheOthersAreConverted) {
+  TTempDir dir;
+  WriteSineWav(dir / "first.wav", 8000, 1, 8, 800);
+  WriteSineWav(dir / "music" / "last.wav", 8000, 1, 8, 800);
+  std::filesystem::create_directory_symlink(dir / "music", dir / "music" / "folder.wav");
+  TFifoGuard fifo(dir / "pipe.wav");
+  const auto r = RunCli(dir, Quote((dir / "first.wav").string()) + " " + Quote((dir / "missing.wav").string()) +
+                                 " " + Quote((dir / "pipe.wav").string()) + " " + Quote((dir / "music").string()));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "done: " + (dir / "first.wav.wav").string() + "\ndone: " + (dir / "music" / "last.wav.wav").string() +
+                       "\n");
+  std::vector<std::string> errors;
+  for (const std::string& line : Lines(r.err)) {
+    if (line.rfind("error: ", 0) == 0) errors.push_back(line);
+  }
+  EXPECT_EQ(errors, (std::vector<std::string>{"error: " + (dir / "missing.wav").string() + ": No such file or directory",
+                                              "error: " + (dir / "pipe.wav").string() + ": Not a regular file"}))
+      << r.err;
+  EXPECT_EQ(fifo.Readers(), 0);
 }

@@ -18,6 +18,7 @@
 #include "app/about_dialog.h"
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
+#include "fifo_guard.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
 #include "temp_dir.h"
@@ -103,6 +104,7 @@ class TWindowTest : public QObject {
   void aboutBoxOpensItsSite();
   void deletingRowsDuringARunKeepsTrackOfTheConvertingRow();
   void namesThatAreNotUtf8AreKeptWhenPickedOrDropped();
+  void pathsThatCannotBeListedAreShownOnceTheAddIsOver();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -677,6 +679,23 @@ void TWindowTest::namesThatAreNotUtf8AreKeptWhenPickedOrDropped() {
   QCOMPARE(f.Image(1), TRowImage::Done);
   QCOMPARE(ProbeStream(picked.string() + ".wav"), std::string("pcm_u8|22050|1|8"));
   QVERIFY(std::filesystem::exists(folder / "inside.wav.wav"));
+}
+
+void TWindowTest::pathsThatCannotBeListedAreShownOnceTheAddIsOver() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "b.wav", 8000, 1, 8, 800);
+  TFifoGuard fifo(f.dir / "pipe.wav");
+  f.Open();
+  f.form->ChooseFiles = [&] { return Urls({f.dir / "a.wav", f.dir / "missing.wav", f.dir / "pipe.wav", f.dir / "b.wav"}); };
+  f.form->MAddFilesClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 2);
+  QCOMPARE(f.Cell(1, 0), QString("b.wav"));
+  // One box, once, naming each path.
+  QCOMPARE(f.errors, QStringList{QString::fromStdString((f.dir / "missing.wav").string() +
+                                                        ": No such file or directory\n" +
+                                                        (f.dir / "pipe.wav").string() + ": Not a regular file")});
+  QCOMPARE(fifo.Readers(), 0);
 }
 
 QTEST_MAIN(TWindowTest)
