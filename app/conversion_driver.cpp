@@ -89,7 +89,7 @@ void TConversionDriver::StartItem(int index) {
       // Start, and go on with the next row as after a failed conversion.
       const std::string message = e.what();
       files_.SetState(CurrentIndex, TRowImage::Failed, message);
-      view_.ShowError(message);
+      view_.RowNotStarted(message);
       view_.RowFinished(CurrentIndex, OutputPath, message);
       if (CurrentIndex < files_.Count() - 1) {
         ++CurrentIndex;
@@ -158,6 +158,7 @@ void TConversionDriver::Progress(TComponent* sender) {
   std::string caption;
   if (CurrentIndex >= 0 && CurrentIndex < files_.Count()) caption = files_.Row(CurrentIndex).Caption;
   view_.SetTitle(std::to_string(gauge) + "% - " + caption);
+  view_.RowProgress(gauge, caption);
   if (RunMode == kRunModeConvert) {
     view_.SetStatus(language_.Text("StringConverting") + fs::path(SourcePath).filename().string());
   }

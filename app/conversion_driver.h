@@ -33,7 +33,14 @@ class TDriverView {
   virtual void SetStatus(const std::string& text) = 0;
   // The standard error box.
   virtual void ShowError(const std::string& message) = 0;
-  // A row has ended: error is empty when its output was written.
+  // The running row's progress (0..100) and the caption the title shows
+  // with it.
+  virtual void RowProgress(int percent, const std::string& caption) {}
+  // Preparing a row raised error, so it was not started; RowFinished with
+  // the same error follows. The window shows it in the standard error box.
+  virtual void RowNotStarted(const std::string& error) { ShowError(error); }
+  // A row has ended: error is empty when its output was written. index is
+  // -1 when the row was deleted while it converted.
   virtual void RowFinished(int index, const std::string& outputPath, const std::string& error) {}
   // Adding files takes the CD player's popup menu away from the list.
   virtual void RemoveListPopup() {}

@@ -28,11 +28,12 @@ constexpr const char* kUsage =
     "           full path, separated by tabs, and exit\n"
     "Otherwise every file is converted; each prints 'done: OUTPUT' or\n"
     "'failed: SOURCE: MESSAGE'. A PATH that cannot be listed prints\n"
-    "'error: PATH: MESSAGE' and the others go on.\n"
+    "'error: PATH: MESSAGE' and the others go on. In every line a newline,\n"
+    "a tab, a backslash and other control bytes are written \\n, \\t, \\\\, \\xHH.\n"
     "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n";
 
 int Usage(const std::string& problem) {
-  if (!problem.empty()) std::fprintf(stderr, "quellmark-cli: %s\n", problem.c_str());
+  if (!problem.empty()) std::fprintf(stderr, "quellmark-cli: %s\n", EscapeControl(problem).c_str());
   std::fputs(kUsage, stderr);
   return 2;
 }
@@ -109,8 +110,9 @@ int main(int argc, char* argv[]) {
   if (options.probe) {
     for (int i = 0; i < core.Files.Count(); ++i) {
       const TFileRow& row = core.Files.Row(i);
-      std::printf("%s\t%s\t%s\t%s\t%s\n", row.Caption.c_str(), row.Length.c_str(), row.Samplerate.c_str(),
-                  row.Bitrate.c_str(), row.Path.c_str());
+      std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
+                  EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
+                  EscapeControl(row.Path).c_str());
     }
     return view.Failures == 0 ? 0 : 1;
   }
