@@ -94,9 +94,11 @@ class TConversionDriver {
   // Steps 3.. of StartItem for a checked row; throws what preparing raises.
   void StartCheckedItem(int index);
   void HideAfterEnd();
-  // Rows may be deleted or added while a row converts: finds the converting
-  // row again by its Id and moves CurrentIndex to it. False when the row is
-  // gone; CurrentIndex then stands just before the row that took its place.
+  // Rows may be deleted, added or replaced while a row converts, also by the
+  // view while it is told something: finds the converting row again by its
+  // Id and moves CurrentIndex to it. False when the row is gone; CurrentIndex
+  // then stands just before the first row listed after it, so the run goes
+  // on there.
   bool FindCurrentRow();
 
   TSettings& settings_;
@@ -106,7 +108,6 @@ class TConversionDriver {
   TDriverView& view_;
   const TSinkRoute* currentSink_ = nullptr;
   std::uint64_t currentRowId_ = 0;
-  bool currentRowGone_ = false;
 };
 
 // OutputPath of a row: beside the source with asInput, else in OutputDir;

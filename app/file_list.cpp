@@ -131,6 +131,12 @@ int TFileList::IndexOfId(std::uint64_t id) const {
   return -1;
 }
 
+int TFileList::IndexAfterId(std::uint64_t id) const {
+  const auto after = std::upper_bound(rows_.begin(), rows_.end(), id,
+                                      [](std::uint64_t value, const TFileRow& row) { return value < row.Id; });
+  return static_cast<int>(after - rows_.begin());
+}
+
 void TFileList::Clear() {
   rows_.clear();
   if (OnReset) OnReset();

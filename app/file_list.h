@@ -28,7 +28,8 @@ struct TFileRow {
   bool Checked = true;
   TRowImage Image = TRowImage::None;
   std::string Message;  // why the row failed; empty otherwise
-  // Tells rows apart while others are added or deleted around them.
+  // Tells rows apart while others are added or deleted around them. Rows are
+  // only ever appended, so Ids rise from the first row to the last.
   std::uint64_t Id = 0;
 };
 
@@ -70,6 +71,9 @@ class TFileList {
   const TFileRow& Row(int index) const { return rows_.at(static_cast<std::size_t>(index)); }
   // The index of the row with this Id, or -1 when it is no longer listed.
   int IndexOfId(std::uint64_t id) const;
+  // The index of the first row added after the row with this Id, listed or
+  // not; Count() when there is none.
+  int IndexAfterId(std::uint64_t id) const;
 
   // Each path: a folder (also through a symbolic link) is scanned, a regular
   // file is added, anything else is not listed. A path that cannot be listed

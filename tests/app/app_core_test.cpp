@@ -24,13 +24,24 @@ namespace {
 
 class TRecordingView : public TDriverView {
  public:
+  std::function<void(int percent, const std::string& caption)> OnRowProgress;
+  std::function<void(int index)> OnRowFinished;
   std::vector<std::string> Errors;
+  std::vector<int> FinishedIndexes;
 
   void ShowProgressPanel(bool) override {}
   void SetGauge(int) override {}
   void SetTitle(const std::string&) override {}
   void SetStatus(const std::string&) override {}
   void ShowError(const std::string& message) override { Errors.push_back(message); }
+  void RowProgress(int percent, const std::string& caption) override {
+    if (OnRowProgress) OnRowProgress(percent, caption);
+  }
+  void RowFinished(int index, const std::string&, const std::string& error) override {
+    if (!error.empty()) Errors.push_back(error);
+    FinishedIndexes.push_back(index);
+    if (OnRowFinished) OnRowFinished(index);
+  }
 };
 
 struct TCoreFixture {
@@ -128,4 +139,89 @@ TEST(AppCoreAdding, FolderScansTakeRegularFilesAndLinksToThemButNoFifoOrLinkedFo
   EXPECT_EQ(f.core.AddFolder((f.dir / "music").string()), Strings{});
   EXPECT_EQ(f.SortedCaptions(), (Strings{"alias.wav", "deep.wav", "song.wav"}));
   EXPECT_EQ(fifo.Readers(), 0);
+}
+
+// ------------------------------------------------- rows changed during a run
+
+TEST(AppCoreRun, DeletingTheConvertingRowWithRowsAboveItGoesOnWithTheNextRow) {
+  TCoreFixture f;
+  const Strings errors = f.core.DropPaths(
+      {f.Wav("a.wav"), f.Wav("b.wav"), f.Wav("c.wav", 2), f.Wav("d.wav"), f.Wav("e.wav")});
+  ASSERT_EQ(errors, Strings{});
+  bool deleted = false;
+  bool cEnded = false;
+  Strings captionsOfCAfterDelete;
+  f.view.OnRowProgress = [&](int, const std::string& caption) {
+    if (deleted && !cEnded) captionsOfCAfterDelete.push_back(caption);
+    if (caption == "c.wav" && !deleted) {
+      deleted = true;
+      EXPECT_EQ(f.core.Files.Delete({1, 2}), 2);  // b (done) and c (converting)
+    }
+  };
+  f.view.OnRowFinished = [&](int index) { cEnded = cEnded || index == -1; };
+  f.Start();
+  ASSERT_TRUE(f.RunToEnd());
+  ASSERT_TRUE(deleted);
+  EXPECT_EQ(f.Rows(), (Strings{"a.wav:done", "d.wav:done", "e.wav:done"}));
+  EXPECT_TRUE(f.Converted("c.wav"));
+  EXPECT_TRUE(f.Converted("d.wav"));
+  EXPECT_TRUE(f.Converted("e.wav"));
+  // c's end names no row, and its progress keeps its own name.
+  EXPECT_EQ(f.view.FinishedIndexes, (std::vector<int>{0, 1, -1, 1, 2}));
+  for (const std::string& caption : captionsOfCAfterDelete) EXPECT_EQ(caption, "c.wav");
+  EXPECT_EQ(f.view.Errors, Strings{});
+}
+
+TEST(AppCoreRun, AListDroppedDuringARunIsConvertedFromItsFirstRow) {
+  TCoreFixture f;
+  ASSERT_EQ(f.core.DropPaths({f.Wav("old1.wav"), f.Wav("old2.wav"), f.Wav("old3.wav"), f.Wav("old4.wav")}),
+            Strings{});
+  const Strings replacement = {f.Wav("x.wav"), f.Wav("y.wav"), f.Wav("z.wav")};
+  bool dropped = false;
+  f.view.OnRowProgress = [&](int, const std::string& caption) {
+    if (caption == "old3.wav" && !dropped) {
+      dropped = true;
+      EXPECT_EQ(f.core.DropPaths(replacement), Strings{});
+    }
+  };
+  f.Start();
+  ASSERT_TRUE(f.RunToEnd());
+  ASSERT_TRUE(dropped);
+  EXPECT_EQ(f.Rows(), (Strings{"x.wav:done", "y.wav:done", "z.wav:done"}));
+  EXPECT_TRUE(f.Converted("old3.wav"));  // the row that was converting ends
+  EXPECT_FALSE(f.Converted("old4.wav"));
+  EXPECT_TRUE(f.Converted("x.wav"));
+  EXPECT_TRUE(f.Converted("y.wav"));
+}
+
+TEST(AppCoreRun, RowsDeletedWhileTheViewIsToldOfARowsEndSkipNoRow) {
+  TCoreFixture f;
+  ASSERT_EQ(f.core.DropPaths({f.Wav("a.wav"), f.Wav("b.wav"), f.Wav("c.wav"), f.Wav("d.wav"), f.Wav("e.wav"),
+                              f.Wav("f.wav")}),
+            Strings{});
+  f.core.Files.SetChecked(3, false);  // d is walked over
+  f.view.OnRowFinished = [&](int index) {
+    const std::string caption = index >= 0 ? f.core.Files.Row(index).Caption : "";
+    if (caption == "a.wav") f.core.Files.Delete({0, 1});  // a itself and b below it
+    if (caption == "c.wav") f.core.Files.Delete({0});     // c itself, before the unchecked d
+  };
+  f.Start();
+  ASSERT_TRUE(f.RunToEnd());
+  EXPECT_EQ(f.Rows(), (Strings{"d.wav:none", "e.wav:done", "f.wav:done"}));
+  EXPECT_FALSE(f.Converted("b.wav"));
+  EXPECT_FALSE(f.Converted("d.wav"));
+  EXPECT_TRUE(f.Converted("e.wav"));
+  EXPECT_TRUE(f.Converted("f.wav"));
+}
+
+TEST(AppCoreRun, AClearedListEndsTheRunWhenTheConvertingRowEnds) {
+  TCoreFixture f;
+  ASSERT_EQ(f.core.DropPaths({f.Wav("a.wav"), f.Wav("b.wav")}), Strings{});
+  f.view.OnRowProgress = [&](int, const std::string&) { f.core.Files.Clear(); };
+  f.Start();
+  ASSERT_TRUE(f.RunToEnd());
+  EXPECT_EQ(f.core.Files.Count(), 0);
+  EXPECT_TRUE(f.Converted("a.wav"));
+  EXPECT_FALSE(f.Converted("b.wav"));
+  EXPECT_EQ(f.view.FinishedIndexes, (std::vector<int>{-1}));
 }

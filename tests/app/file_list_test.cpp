@@ -10,7 +10,7 @@
 namespace {
 
 // Records which files were probed; the real sources are exercised by the
-// window and command-line tests on generated WAV files.
+// core, window and command-line tests on generated WAV files.
 class TRecordingProber : public TSourceProber {
  public:
   std::vector<std::string> probed;
