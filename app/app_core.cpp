@@ -44,24 +44,24 @@ void TAppCore::LoadLanguage(const std::string& name) {
   Language.Apply(TLanguageTable::FileFor(LanguageDir, name));
 }
 
-void TAppCore::AddPaths(const std::vector<std::string>& paths) {
+std::vector<std::string> TAppCore::AddPaths(const std::vector<std::string>& paths) {
   Driver.RunMode = kRunModeConvert;
   view_.RemoveListPopup();
-  Files.AddPaths(paths);
+  return Files.AddPaths(paths);
 }
 
-void TAppCore::DropPaths(const std::vector<std::string>& paths) {
-  if (paths.empty()) return;
+std::vector<std::string> TAppCore::DropPaths(const std::vector<std::string>& paths) {
+  if (paths.empty()) return {};
   Files.Clear();
-  AddPaths(paths);
+  return AddPaths(paths);
 }
 
-void TAppCore::AddFolder(const std::string& folder) {
+std::vector<std::string> TAppCore::AddFolder(const std::string& folder) {
   Settings.OutputDir = folder;
   Driver.RunMode = kRunModeConvert;
   view_.RemoveListPopup();
   if (Settings.OutputDir.empty() || Settings.OutputDir.back() != '/') Settings.OutputDir += '/';
   std::vector<std::string> collected;
   TFileList::CollectFolder(Settings.OutputDir, collected);
-  AddPaths(collected);
+  return AddPaths(collected);
 }

@@ -33,13 +33,14 @@ class TAppCore {
   void LoadLanguage(const std::string& name);
 
   // Adding files: RunMode becomes "convert" and the CD popup goes away.
-  // Raises what a failing probe raises; earlier rows stay.
-  void AddPaths(const std::vector<std::string>& paths);
+  // Returns one message for each path that could not be listed, naming it;
+  // the other paths are listed all the same (TFileList::AddPaths).
+  [[nodiscard]] std::vector<std::string> AddPaths(const std::vector<std::string>& paths);
   // A drop replaces the list (when anything was dropped).
-  void DropPaths(const std::vector<std::string>& paths);
+  [[nodiscard]] std::vector<std::string> DropPaths(const std::vector<std::string>& paths);
   // Add Folder after the folder was chosen: stores it in "OutputDir" (with a
   // trailing '/') and lists its whole tree.
-  void AddFolder(const std::string& folder);
+  [[nodiscard]] std::vector<std::string> AddFolder(const std::string& folder);
 
   TSettings Settings;
   TLanguageTable Language;

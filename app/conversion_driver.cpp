@@ -88,9 +88,11 @@ void TConversionDriver::StartItem(int index) {
       // source that cannot be read): report it, keep it checked for a later
       // Start, and go on with the next row as after a failed conversion.
       const std::string message = e.what();
-      files_.SetState(CurrentIndex, TRowImage::Failed, message);
-      view_.ShowError(message);
-      view_.RowFinished(CurrentIndex, OutputPath, message);
+      if (FindCurrentRow()) files_.SetState(CurrentIndex, TRowImage::Failed, message);
+      view_.RowNotStarted(message);
+      const bool listed = FindCurrentRow();
+      view_.RowFinished(listed ? CurrentIndex : -1, OutputPath, message);
+      FindCurrentRow();
       if (CurrentIndex < files_.Count() - 1) {
         ++CurrentIndex;
         continue;
@@ -103,12 +105,12 @@ void TConversionDriver::StartItem(int index) {
 }
 
 void TConversionDriver::StartCheckedItem(int index) {
+  // A copy, taken before the view is told anything: it may change the list.
+  const TFileRow row = files_.Row(index);
+  currentRowId_ = row.Id;
   Running = true;
   files_.SetState(index, TRowImage::InProgress);
   view_.ShowProgressPanel(true);
-  const TFileRow& row = files_.Row(index);
-  currentRowId_ = row.Id;
-  currentRowGone_ = false;
   SourcePath = row.Path;
   SourceExt = TFileList::LowerExt(SourcePath);
   OutputPath.clear();
@@ -141,25 +143,32 @@ bool TConversionDriver::FindCurrentRow() {
   // The grab driver places CurrentIndex itself (its Stop moves it to the
   // last row on purpose); only conversion rows are followed.
   if (RunMode != kRunModeConvert || currentRowId_ == 0) return true;
-  if (currentRowGone_) return false;
   const int index = files_.IndexOfId(currentRowId_);
   if (index >= 0) {
     CurrentIndex = index;
     return true;
   }
-  CurrentIndex = std::min(CurrentIndex, files_.Count()) - 1;
-  currentRowGone_ = true;
+  // Rows keep the order of their Ids, so the first row with a later Id is
+  // the one that followed the converting row, whatever went with it: rows
+  // above it, rows after it, or the whole list replaced by a drop.
+  CurrentIndex = files_.IndexAfterId(currentRowId_) - 1;
   return false;
 }
 
 void TConversionDriver::Progress(TComponent* sender) {
   if (CurrentOutput == nullptr) return;
-  FindCurrentRow();
+  const bool listed = FindCurrentRow();
   const int gauge = std::clamp(CurrentOutput->Progress(), 0, 100);
   view_.SetGauge(gauge);
   std::string caption;
-  if (CurrentIndex >= 0 && CurrentIndex < files_.Count()) caption = files_.Row(CurrentIndex).Caption;
+  if (listed && CurrentIndex >= 0 && CurrentIndex < files_.Count()) {
+    caption = files_.Row(CurrentIndex).Caption;
+  } else if (RunMode == kRunModeConvert) {
+    // The row was deleted: the caption it had, not its neighbour's.
+    caption = fs::path(SourcePath).filename().string();
+  }
   view_.SetTitle(std::to_string(gauge) + "% - " + caption);
+  view_.RowProgress(gauge, caption);
   if (RunMode == kRunModeConvert) {
     view_.SetStatus(language_.Text("StringConverting") + fs::path(SourcePath).filename().string());
   }
@@ -195,6 +204,7 @@ void TConversionDriver::OutputDone(TComponent* sender) {
     }
   }
   view_.RowFinished(listed ? CurrentIndex : -1, OutputPath, error);
+  FindCurrentRow();
   if (CurrentIndex < files_.Count() - 1) {
     ++CurrentIndex;
     if (RunMode == kRunModeConvert) {

@@ -33,7 +33,14 @@ class TDriverView {
   virtual void SetStatus(const std::string& text) = 0;
   // The standard error box.
   virtual void ShowError(const std::string& message) = 0;
-  // A row has ended: error is empty when its output was written.
+  // The running row's progress (0..100) and the caption the title shows
+  // with it.
+  virtual void RowProgress(int percent, const std::string& caption) {}
+  // Preparing a row raised error, so it was not started; RowFinished with
+  // the same error follows. The window shows it in the standard error box.
+  virtual void RowNotStarted(const std::string& error) { ShowError(error); }
+  // A row has ended: error is empty when its output was written. index is
+  // -1 when the row was deleted while it converted.
   virtual void RowFinished(int index, const std::string& outputPath, const std::string& error) {}
   // Adding files takes the CD player's popup menu away from the list.
   virtual void RemoveListPopup() {}
@@ -87,9 +94,11 @@ class TConversionDriver {
   // Steps 3.. of StartItem for a checked row; throws what preparing raises.
   void StartCheckedItem(int index);
   void HideAfterEnd();
-  // Rows may be deleted or added while a row converts: finds the converting
-  // row again by its Id and moves CurrentIndex to it. False when the row is
-  // gone; CurrentIndex then stands just before the row that took its place.
+  // Rows may be deleted, added or replaced while a row converts, also by the
+  // view while it is told something: finds the converting row again by its
+  // Id and moves CurrentIndex to it. False when the row is gone; CurrentIndex
+  // then stands just before the first row listed after it, so the run goes
+  // on there.
   bool FindCurrentRow();
 
   TSettings& settings_;
@@ -99,7 +108,6 @@ class TConversionDriver {
   TDriverView& view_;
   const TSinkRoute* currentSink_ = nullptr;
   std::uint64_t currentRowId_ = 0;
-  bool currentRowGone_ = false;
 };
 
 // OutputPath of a row: beside the source with asInput, else in OutputDir;

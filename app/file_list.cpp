@@ -1,6 +1,7 @@
 #include "app/file_list.h"
 
 #include <algorithm>
+#include <exception>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -17,6 +18,13 @@ std::string WithSlash(std::string folder) {
 bool IsPlainDirectory(const fs::directory_entry& entry) {
   std::error_code ec;
   return entry.symlink_status(ec).type() == fs::file_type::directory;
+}
+
+// A regular file, or a symbolic link to one. A FIFO would block the probe's
+// open for ever; a folder, a device or a socket is no audio file either.
+bool IsRegularFile(const fs::directory_entry& entry) {
+  std::error_code ec;
+  return entry.status(ec).type() == fs::file_type::regular;
 }
 
 template <typename Visit>
@@ -51,24 +59,29 @@ std::string TFileList::LengthText(std::int64_t seconds) {
   return std::to_string(minutes) + ":" + (rest < 10 ? "0" : "") + std::to_string(rest);
 }
 
-void TFileList::AddPaths(const std::vector<std::string>& paths) {
+std::vector<std::string> TFileList::AddPaths(const std::vector<std::string>& paths) {
+  std::vector<std::string> errors;
   for (const auto& path : paths) {
     std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-      ScanFolder(path);
+    const fs::file_type type = fs::status(path, ec).type();
+    if (type == fs::file_type::directory) {
+      ScanFolder(path, errors);
+    } else if (type == fs::file_type::regular) {
+      AddListedFile(path, errors);
     } else {
-      AddFile(path);
+      errors.push_back(path + ": " + (ec ? ec.message() : std::string(kMsgNotARegularFile)));
     }
   }
+  return errors;
 }
 
-void TFileList::ScanFolder(std::string folder) {
+void TFileList::ScanFolder(std::string folder, std::vector<std::string>& errors) {
   folder = WithSlash(std::move(folder));
-  Walk(folder, [this](const fs::directory_entry& entry, const std::string& full) {
+  Walk(folder, [this, &errors](const fs::directory_entry& entry, const std::string& full) {
     if (IsPlainDirectory(entry)) {
-      if (subdirs_) ScanFolder(full);
-    } else {
-      AddFile(full);
+      if (subdirs_) ScanFolder(full, errors);
+    } else if (IsRegularFile(entry)) {
+      AddListedFile(full, errors);
     }
   });
 }
@@ -78,10 +91,18 @@ void TFileList::CollectFolder(std::string folder, std::vector<std::string>& into
   Walk(folder, [&into](const fs::directory_entry& entry, const std::string& full) {
     if (IsPlainDirectory(entry)) {
       CollectFolder(full, into);
-    } else {
+    } else if (IsRegularFile(entry)) {
       into.push_back(full);
     }
   });
+}
+
+void TFileList::AddListedFile(const std::string& path, std::vector<std::string>& errors) {
+  try {
+    AddFile(path);
+  } catch (const std::exception& e) {
+    errors.push_back(path + ": " + e.what());
+  }
 }
 
 void TFileList::AddFile(const std::string& path) {
@@ -108,6 +129,12 @@ int TFileList::IndexOfId(std::uint64_t id) const {
     if (rows_[i].Id == id) return static_cast<int>(i);
   }
   return -1;
+}
+
+int TFileList::IndexAfterId(std::uint64_t id) const {
+  const auto after = std::upper_bound(rows_.begin(), rows_.end(), id,
+                                      [](std::uint64_t value, const TFileRow& row) { return value < row.Id; });
+  return static_cast<int>(after - rows_.begin());
 }
 
 void TFileList::Clear() {

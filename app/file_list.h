@@ -15,6 +15,10 @@
 
 enum class TRowImage { None, InProgress, Done, Failed };
 
+// A named path that is neither a folder nor a regular file (a FIFO, a device,
+// a socket): opening or reading it could block for ever.
+inline constexpr const char* kMsgNotARegularFile = "Not a regular file";
+
 struct TFileRow {
   std::string Caption;     // "Filename": the file name without its folder
   std::string Length;      // "Length": m:ss
@@ -24,7 +28,8 @@ struct TFileRow {
   bool Checked = true;
   TRowImage Image = TRowImage::None;
   std::string Message;  // why the row failed; empty otherwise
-  // Tells rows apart while others are added or deleted around them.
+  // Tells rows apart while others are added or deleted around them. Rows are
+  // only ever appended, so Ids rise from the first row to the last.
   std::uint64_t Id = 0;
 };
 
@@ -66,13 +71,23 @@ class TFileList {
   const TFileRow& Row(int index) const { return rows_.at(static_cast<std::size_t>(index)); }
   // The index of the row with this Id, or -1 when it is no longer listed.
   int IndexOfId(std::uint64_t id) const;
+  // The index of the first row added after the row with this Id, listed or
+  // not; Count() when there is none.
+  int IndexAfterId(std::uint64_t id) const;
 
-  // Each path: a folder is scanned, anything else is added as a file. A file
-  // that fails to probe ends the call with its exception; earlier rows stay.
-  void AddPaths(const std::vector<std::string>& paths);
-  void ScanFolder(std::string folder);
-  // The same walk, always into subfolders, collecting file paths.
+  // Each path: a folder (also through a symbolic link) is scanned, a regular
+  // file is added, anything else is not listed. A path that cannot be listed
+  // (missing, not a regular file, a probe that raises) is passed over and the
+  // rest are added all the same; the result holds one "<path>: <reason>" for
+  // each, in the order met.
+  std::vector<std::string> AddPaths(const std::vector<std::string>& paths);
+  // Adds the regular files of a folder (symbolic links to them too; links to
+  // folders are not followed), and of its subfolders when "subdirs" is set.
+  // What cannot be listed goes into errors as in AddPaths.
+  void ScanFolder(std::string folder, std::vector<std::string>& errors);
+  // The same walk, always into subfolders, collecting the regular files.
   static void CollectFolder(std::string folder, std::vector<std::string>& into);
+  // Throws what probing the file raises.
   void AddFile(const std::string& path);
 
   void Clear();
@@ -84,6 +99,8 @@ class TFileList {
 
  private:
   void Changed(int index);
+  // AddFile, with what it raises put into errors under the file's path.
+  void AddListedFile(const std::string& path, std::vector<std::string>& errors);
 
   TSourceProber& prober_;
   const bool& subdirs_;

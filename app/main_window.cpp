@@ -1,14 +1,16 @@
 #include "app/main_window.h"
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCloseEvent>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -32,6 +34,24 @@
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A file name for display. Where the name is not valid UTF-8 some characters
+// show as replacement marks; the row keeps the real bytes.
+QString ShownPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+// The bytes of a local file's URL. QUrl::toLocalFile would decode them into a
+// QString, which turns bytes that are not UTF-8 into U+FFFD; the fully
+// encoded path keeps them as %XX.
+std::string PathOfUrl(const QUrl& url) {
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+QUrl UrlOfPath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (path.empty() || ec) return QUrl();
+  return QUrl::fromEncoded("file://" + QByteArray::fromStdString(absolute.string()).toPercentEncoding("/"));
+}
 
 enum Column { colFilename, colLength, colSamplerate, colBitrate, colPath };
 
@@ -62,12 +82,12 @@ void TFileListView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void TFileListView::dropEvent(QDropEvent* event) {
-  QStringList paths;
+  QList<QUrl> files;
   for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths << url.toLocalFile();
+    if (url.isLocalFile()) files << url;
   }
   event->acceptProposedAction();
-  emit FilesDropped(paths);
+  emit FilesDropped(files);
 }
 
 void TFileListView::keyPressEvent(QKeyEvent* event) {
@@ -100,11 +120,15 @@ TForm1::TForm1(std::filesystem::path settingsFile, std::filesystem::path languag
   MessageBox = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
   ShowModal = [](QDialog& dialog) { dialog.exec(); };
   ChooseFiles = [this] {
-    return QFileDialog::getOpenFileNames(this, QString(), Q(Core->Settings.OutputDir), OpenDialogFilter());
+    return QFileDialog::getOpenFileUrls(this, QString(), UrlOfPath(Core->Settings.OutputDir), OpenDialogFilter(),
+                                        nullptr, QFileDialog::Options(), {QStringLiteral("file")});
   };
   ChooseFolder = [this] {
-    const QString start = Q(Core->Settings.OutputDir);
-    return QFileDialog::getExistingDirectory(this, QString(), QDir(start).exists() ? start : QString());
+    std::error_code ec;
+    const std::string& start = Core->Settings.OutputDir;
+    return QFileDialog::getExistingDirectoryUrl(
+        this, QString(), std::filesystem::is_directory(start, ec) ? UrlOfPath(start) : QUrl(),
+        QFileDialog::ShowDirsOnly, {QStringLiteral("file")});
   };
 
   Core = std::make_unique<TAppCore>(*this);
@@ -312,8 +336,8 @@ void TForm1::ConnectList() {
     if (updatingRows_ || column != colFilename) return;
     Core->Files.SetChecked(ListView1->indexOfTopLevelItem(item), item->checkState(colFilename) == Qt::Checked);
   });
-  connect(ListView1, &TFileListView::FilesDropped, this, [this](const QStringList& paths) {
-    StDropFiles1DropFiles(paths);
+  connect(ListView1, &TFileListView::FilesDropped, this, [this](const QList<QUrl>& files) {
+    StDropFiles1DropFiles(files);
   });
   connect(ListView1, &TFileListView::DeletePressed, this, [this] { Guarded([this] { MDeleteClick(); }); });
   connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] {
@@ -326,11 +350,11 @@ void TForm1::RowAdded(int index) {
   const TFileRow& row = Core->Files.Row(index);
   auto* item = new QTreeWidgetItem;
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-  item->setText(colFilename, Q(row.Caption));
+  item->setText(colFilename, ShownPath(row.Caption));
   item->setText(colLength, Q(row.Length));
   item->setText(colSamplerate, Q(row.Samplerate));
   item->setText(colBitrate, Q(row.Bitrate));
-  item->setText(colPath, Q(row.Path));
+  item->setText(colPath, ShownPath(row.Path));
   for (int c : {colLength, colSamplerate, colBitrate}) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
   updatingRows_ = true;
   ListView1->insertTopLevelItem(index, item);
@@ -360,6 +384,16 @@ void TForm1::Guarded(const std::function<void()>& handler) {
   } catch (const std::exception& e) {
     ShowError(e.what());
   }
+}
+
+void TForm1::ShowAddErrors(const std::vector<std::string>& errors) {
+  if (errors.empty()) return;
+  std::string text;
+  for (const std::string& error : errors) {
+    if (!text.empty()) text += '\n';
+    text += error;
+  }
+  ShowError(text);
 }
 
 // ---------------------------------------------------------------- texts
@@ -441,23 +475,26 @@ QString TForm1::OpenDialogFilter() const {
 // ---------------------------------------------------------------- handlers
 
 void TForm1::MAddFilesClick() {
-  const QStringList chosen = ChooseFiles();
-  if (chosen.isEmpty()) return;
   std::vector<std::string> paths;
-  for (const QString& p : chosen) paths.push_back(p.toStdString());
-  Core->AddPaths(paths);
+  for (const QUrl& url : ChooseFiles()) {
+    if (url.isLocalFile()) paths.push_back(PathOfUrl(url));
+  }
+  if (paths.empty()) return;
+  ShowAddErrors(Core->AddPaths(paths));
 }
 
 void TForm1::MAddFolderClick() {
-  const QString folder = ChooseFolder();
-  if (folder.isEmpty()) return;
-  Core->AddFolder(folder.toStdString());
+  const QUrl folder = ChooseFolder();
+  if (folder.isEmpty() || !folder.isLocalFile()) return;
+  ShowAddErrors(Core->AddFolder(PathOfUrl(folder)));
 }
 
-void TForm1::StDropFiles1DropFiles(const QStringList& dropped) {
+void TForm1::StDropFiles1DropFiles(const QList<QUrl>& dropped) {
   std::vector<std::string> paths;
-  for (const QString& p : dropped) paths.push_back(p.toStdString());
-  Guarded([&] { Core->DropPaths(paths); });
+  for (const QUrl& url : dropped) {
+    if (url.isLocalFile()) paths.push_back(PathOfUrl(url));
+  }
+  Guarded([&] { ShowAddErrors(Core->DropPaths(paths)); });
 }
 
 void TForm1::MDeleteClick() {

@@ -9,9 +9,10 @@
 #include <memory>
 #include <string>
 
+#include <QList>
 #include <QMainWindow>
-#include <QStringList>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "app/app_core.h"
 
@@ -32,7 +33,8 @@ class TFileListView : public QTreeWidget {
   explicit TFileListView(QWidget* parent = nullptr);
 
  signals:
-  void FilesDropped(const QStringList& paths);
+  // The dropped local files, as the URLs they came as.
+  void FilesDropped(const QList<QUrl>& files);
   void DeletePressed();
 
  protected:
@@ -62,7 +64,7 @@ class TForm1 : public QMainWindow, public TDriverView {
   void MClearClick();
   void MCheckAllClick();
   void MUncheckAllClick();
-  void StDropFiles1DropFiles(const QStringList& paths);
+  void StDropFiles1DropFiles(const QList<QUrl>& dropped);
   void MExitClick();
   // Convert menu and the toolbar's run buttons (routed by RunMode).
   void MStartClick();
@@ -87,9 +89,11 @@ class TForm1 : public QMainWindow, public TDriverView {
   void ShowError(const std::string& message) override;
   void RemoveListPopup() override;
 
-  // Dialog stand-ins, replaceable so tests can drive the handlers.
-  std::function<QStringList()> ChooseFiles;
-  std::function<QString()> ChooseFolder;
+  // Dialog stand-ins, replaceable so tests can drive the handlers. Files come
+  // as URLs: a QString cannot hold a file name that is not valid UTF-8, a
+  // URL keeps its bytes percent-encoded.
+  std::function<QList<QUrl>()> ChooseFiles;
+  std::function<QUrl()> ChooseFolder;
   std::function<void(const QString&)> ErrorBox;
   std::function<void(const QString&)> MessageBox;
   // Shows a dialog modally.
@@ -145,6 +149,8 @@ class TForm1 : public QMainWindow, public TDriverView {
   void FormClose();
   // Runs a handler, showing what it raises in the standard error box.
   void Guarded(const std::function<void()>& handler);
+  // The paths that could not be listed, in one error box once an add is over.
+  void ShowAddErrors(const std::vector<std::string>& errors);
   QString OpenDialogFilter() const;
 
   bool updatingRows_ = false;

@@ -1,30 +1,48 @@
 #include "cli/cli_view.h"
 
-#include <cstdlib>
-
 #include <unistd.h>
+
+std::string EscapeControl(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    } else {
+      // Bytes of 0x80 and above pass: names are kept as the file system has
+      // them, valid UTF-8 or not.
+      out += c;
+    }
+  }
+  return out;
+}
 
 TCliView::TCliView(std::FILE* out, std::FILE* err)
     : out_(out), err_(err), terminal_(::isatty(::fileno(err)) != 0) {}
 
-void TCliView::SetTitle(const std::string& title) {
-  // The driver puts "<percent>% - <file name>" into the title while a row
-  // runs and the program's caption back when the run ends.
-  if (title == kAppCaption) {
-    ClearProgress();
-    return;
-  }
-  if (title == lastProgress_) return;
-  lastProgress_ = title;
+void TCliView::RowProgress(int percent, const std::string& caption) {
+  if (percent == lastPercent_) return;
+  lastPercent_ = percent;
+  const std::string shown = EscapeControl(caption);
   if (terminal_) {
-    std::fprintf(err_, "\r\033[K%s", title.c_str());
+    std::fprintf(err_, "\r\033[K%d%% - %s", percent, shown.c_str());
     progressShown_ = true;
   } else {
     // A log gets every tenth percent, not a hundred lines per file.
-    const int tens = std::atoi(title.c_str()) / 10;
+    const int tens = percent / 10;
     if (tens == lastTens_) return;
     lastTens_ = tens;
-    std::fprintf(err_, "%s\n", title.c_str());
+    std::fprintf(err_, "%d%% - %s\n", percent, shown.c_str());
   }
   std::fflush(err_);
 }
@@ -35,14 +53,14 @@ void TCliView::ClearProgress() {
     std::fflush(err_);
   }
   progressShown_ = false;
-  lastProgress_.clear();
+  lastPercent_ = -1;
   lastTens_ = -1;
 }
 
 void TCliView::ShowError(const std::string& message) {
   ClearProgress();
   ++Failures;
-  std::fprintf(err_, "error: %s\n", message.c_str());
+  std::fprintf(err_, "error: %s\n", EscapeControl(message).c_str());
   std::fflush(err_);
 }
 
@@ -51,10 +69,10 @@ std::string TCliView::SourceOf(int index) const { return RowSource ? RowSource(i
 void TCliView::RowFinished(int index, const std::string& outputPath, const std::string& error) {
   ClearProgress();
   if (error.empty()) {
-    std::fprintf(out_, "done: %s\n", outputPath.c_str());
+    std::fprintf(out_, "done: %s\n", EscapeControl(outputPath).c_str());
   } else {
     ++Failures;
-    std::fprintf(out_, "failed: %s: %s\n", SourceOf(index).c_str(), error.c_str());
+    std::fprintf(out_, "failed: %s: %s\n", EscapeControl(SourceOf(index)).c_str(), EscapeControl(error).c_str());
   }
   std::fflush(out_);
 }

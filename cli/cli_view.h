@@ -5,8 +5,14 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/conversion_driver.h"
+
+// Text as it goes into one line of output: a newline becomes \n, a tab \t,
+// a backslash \\ and any other control byte \xHH, so every file keeps to
+// its own line and its tab-separated cells whatever its name holds.
+std::string EscapeControl(std::string_view text);
 
 class TCliView : public TDriverView {
  public:
@@ -16,15 +22,19 @@ class TCliView : public TDriverView {
 
   void ShowProgressPanel(bool visible) override {}
   void SetGauge(int percent) override {}
-  void SetTitle(const std::string& title) override;
+  void SetTitle(const std::string& title) override {}
   void SetStatus(const std::string& text) override {}
   void ShowError(const std::string& message) override;
+  void RowProgress(int percent, const std::string& caption) override;
+  // The row's failed: line says it.
+  void RowNotStarted(const std::string& error) override {}
   void RowFinished(int index, const std::string& outputPath, const std::string& error) override;
 
   // Set by the caller before a row starts, for the failed: line.
   std::string SourceOf(int index) const;
   std::function<std::string(int)> RowSource;
 
+  // Rows that failed and errors of no row, each counted once.
   int Failures = 0;
 
  private:
@@ -34,6 +44,6 @@ class TCliView : public TDriverView {
   std::FILE* err_;
   bool terminal_;
   bool progressShown_ = false;
-  std::string lastProgress_;
+  int lastPercent_ = -1;
   int lastTens_ = -1;
 };

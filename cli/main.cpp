@@ -27,11 +27,13 @@ constexpr const char* kUsage =
     "  --probe  print one line per file: name, length, sample rate, bit rate,\n"
     "           full path, separated by tabs, and exit\n"
     "Otherwise every file is converted; each prints 'done: OUTPUT' or\n"
-    "'failed: SOURCE: MESSAGE'. Exit status: 0 all converted, 1 a file failed,\n"
-    "2 usage error.\n";
+    "'failed: SOURCE: MESSAGE'. A PATH that cannot be listed prints\n"
+    "'error: PATH: MESSAGE' and the others go on. In every line a newline,\n"
+    "a tab, a backslash and other control bytes are written \\n, \\t, \\\\, \\xHH.\n"
+    "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n";
 
 int Usage(const std::string& problem) {
-  if (!problem.empty()) std::fprintf(stderr, "quellmark-cli: %s\n", problem.c_str());
+  if (!problem.empty()) std::fprintf(stderr, "quellmark-cli: %s\n", EscapeControl(problem).c_str());
   std::fputs(kUsage, stderr);
   return 2;
 }
@@ -98,27 +100,21 @@ int main(int argc, char* argv[]) {
     }
   }
 
-  for (const auto& path : options.paths) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-      std::fprintf(stderr, "error: %s: No such file or directory\n", path.c_str());
-      return 1;
-    }
-  }
   try {
-    core.DropPaths(options.paths);
+    for (const std::string& error : core.DropPaths(options.paths)) view.ShowError(error);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "error: %s\n", e.what());
+    view.ShowError(e.what());
     return 1;
   }
 
   if (options.probe) {
     for (int i = 0; i < core.Files.Count(); ++i) {
       const TFileRow& row = core.Files.Row(i);
-      std::printf("%s\t%s\t%s\t%s\t%s\n", row.Caption.c_str(), row.Length.c_str(), row.Samplerate.c_str(),
-                  row.Bitrate.c_str(), row.Path.c_str());
+      std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
+                  EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
+                  EscapeControl(row.Path).c_str());
     }
-    return 0;
+    return view.Failures == 0 ? 0 : 1;
   }
 
   auto& invoker = MainThreadInvoker::Instance();

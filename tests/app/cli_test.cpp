@@ -1,11 +1,28 @@
 // Runs the quellmark-cli program on generated WAV files and checks its lines,
-// its exit status and the files it writes (with ffprobe).
+// its exit status and the files it writes (with ffprobe). Its view of the
+// driver is also driven in-process, for a row that cannot be started.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "app/app_core.h"
+#include "cli/cli_view.h"
+#include "fifo_guard.h"
+#include "pipeline/main_thread_invoker.h"
 #include "temp_dir.h"
 #include "wav_fixture.h"
 
 namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 struct TCliResult {
   int status = -1;
@@ -94,4 +111,124 @@ TEST(Cli, ProbePrintsTheRowCells) {
   const auto missing = RunCli(dir, "--probe " + Quote((dir / "nothere.wav").string()));
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("nothere.wav: No such file or directory"), std::string::npos) << missing.err;
+}
+
+TEST(Cli, PathsThatCannotBeListedArePrintedAndTheOthersAreConverted) {
+  TTempDir dir;
+  WriteSineWav(dir / "first.wav", 8000, 1, 8, 800);
+  WriteSineWav(dir / "music" / "last.wav", 8000, 1, 8, 800);
+  std::filesystem::create_directory_symlink(dir / "music", dir / "music" / "folder.wav");
+  TFifoGuard fifo(dir / "pipe.wav");
+  const auto r = RunCli(dir, Quote((dir / "first.wav").string()) + " " + Quote((dir / "missing.wav").string()) +
+                                 " " + Quote((dir / "pipe.wav").string()) + " " + Quote((dir / "music").string()));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "done: " + (dir / "first.wav.wav").string() + "\ndone: " + (dir / "music" / "last.wav.wav").string() +
+                       "\n");
+  std::vector<std::string> errors;
+  for (const std::string& line : Lines(r.err)) {
+    if (line.rfind("error: ", 0) == 0) errors.push_back(line);
+  }
+  EXPECT_EQ(errors, (std::vector<std::string>{"error: " + (dir / "missing.wav").string() + ": No such file or directory",
+                                              "error: " + (dir / "pipe.wav").string() + ": Not a regular file"}))
+      << r.err;
+  EXPECT_EQ(fifo.Readers(), 0);
+}
+
+TEST(Cli, ControlCharactersInNamesAreEscapedInEveryLine) {
+  TTempDir dir;
+  const std::string name = "a\nb\tc\\d\x01\x7f\xc3\xa9.wav";
+  const std::string shown = "a\\nb\\tc\\\\d\\x01\\x7f\xc3\xa9.wav";  // UTF-8 passes as it is
+  WriteSineWav(dir / name, 8000, 1, 8, 8000);
+
+  const auto probe = RunCli(dir, "--probe " + Quote((dir / name).string()));
+  EXPECT_EQ(probe.status, 0);
+  EXPECT_EQ(probe.out, shown + "\t0:01\t8000 Hz\t8 bps\t" + dir.Str() + "/" + shown + "\n");
+
+  const auto done = RunCli(dir, Quote((dir / name).string()));
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(done.out, "done: " + dir.Str() + "/" + shown + ".wav\n");
+  EXPECT_TRUE(std::filesystem::exists(dir / (name + ".wav")));
+  // Progress, one line per tenth, from the percentage itself.
+  const auto progress = Lines(done.err);
+  ASSERT_FALSE(progress.empty());
+  int lastTens = -1;
+  for (const std::string& line : progress) {
+    const auto cut = line.find("% - ");
+    ASSERT_NE(cut, std::string::npos) << line;
+    EXPECT_EQ(line.substr(cut + 4), shown);
+    const int percent = std::stoi(line.substr(0, cut));
+    EXPECT_GT(percent / 10, lastTens) << done.err;
+    lastTens = percent / 10;
+  }
+
+  const auto failed = RunCli(dir, "--set asInput=0 --set OutputDir=" + Quote((dir / "no\nfolder").string()) + " " +
+                                      Quote((dir / name).string()));
+  EXPECT_EQ(failed.status, 1);
+  ASSERT_EQ(Lines(failed.out).size(), 1u) << failed.out;
+  EXPECT_EQ(failed.out.rfind("failed: " + dir.Str() + "/" + shown + ": ", 0), 0u) << failed.out;
+
+  const auto missing = RunCli(dir, Quote((dir / "gone\n.wav").string()));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "error: " + dir.Str() + "/gone\\n.wav: No such file or directory\n");
+}
+
+namespace {
+
+// The command line's view over a real core, writing into files; after each
+// row's end it can change the settings, as the window's settings dialog can
+// during a run.
+struct TCliViewFixture {
+  struct TClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  TTempDir dir;
+  std::unique_ptr<std::FILE, TClose> outFile{std::fopen((dir / "out.txt").c_str(), "w+")};
+  std::unique_ptr<std::FILE, TClose> errFile{std::fopen((dir / "err.txt").c_str(), "w+")};
+  std::FILE* out = outFile.get();
+  std::FILE* err = errFile.get();
+  struct TView : TCliView {
+    using TCliView::TCliView;
+    std::function<void()> AfterRow;
+    void RowFinished(int index, const std::string& outputPath, const std::string& error) override {
+      TCliView::RowFinished(index, outputPath, error);
+      if (AfterRow) AfterRow();
+    }
+  } view{out, err};
+  TAppCore core{view};
+
+  bool RunToEnd() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (core.Driver.Running) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(100));
+    }
+    return true;
+  }
+  static std::string Read(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+    return text;
+  }
+};
+
+}  // namespace
+
+TEST(CliView, ARowThatCannotBeStartedIsOneFailedLineAndOneFailure) {
+  TCliViewFixture f;
+  WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "b.wav", 8000, 1, 8, 800);
+  f.view.RowSource = [&](int index) { return f.core.Files.Row(index).Path; };
+  ASSERT_EQ(f.core.DropPaths({(f.dir / "a.wav").string(), (f.dir / "b.wav").string()}), std::vector<std::string>{});
+  // After a, no sink serves the output type: b fails while it is prepared.
+  f.view.AfterRow = [&] { f.core.Settings.outputType = 9; };
+  f.core.Driver.MStartClick();
+  ASSERT_TRUE(f.RunToEnd());
+  const auto out = Lines(TCliViewFixture::Read(f.out));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0], "done: " + (f.dir / "a.wav.wav").string());
+  EXPECT_EQ(out[1].rfind("failed: " + (f.dir / "b.wav").string() + ": ", 0), 0u) << out[1];
+  EXPECT_EQ(TCliViewFixture::Read(f.err).find("error:"), std::string::npos);
+  EXPECT_EQ(f.view.Failures, 1);
 }

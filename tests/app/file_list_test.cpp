@@ -10,7 +10,7 @@
 namespace {
 
 // Records which files were probed; the real sources are exercised by the
-// window and command-line tests on generated WAV files.
+// core, window and command-line tests on generated WAV files.
 class TRecordingProber : public TSourceProber {
  public:
   std::vector<std::string> probed;
@@ -65,38 +65,43 @@ TEST(FileList, ScanningFollowsSubdirsButCollectingAlwaysDescends) {
     TTempDir::WriteText(dir / f, "");
   }
   std::filesystem::create_directory_symlink(dir.Path(), dir / "sub" / "loop");
+  std::filesystem::create_directory_symlink(dir / "sub", dir / "linked.wav");
 
   TRecordingProber prober;
   bool subdirs = false;
   TFileList list(prober, subdirs);
-  list.AddPaths({dir.Str()});
+  EXPECT_EQ(list.AddPaths({dir.Str()}), std::vector<std::string>{});
   EXPECT_EQ(Captions(list), (std::vector<std::string>{"a.wav", "b.mp3"}));
 
   subdirs = true;
   list.Clear();
-  list.AddPaths({dir.Str() + "/"});
+  EXPECT_EQ(list.AddPaths({dir.Str() + "/"}), std::vector<std::string>{});
   EXPECT_EQ(Captions(list), (std::vector<std::string>{"a.wav", "b.mp3", "c.ogg", "d.ape"}));
   EXPECT_EQ(list.Row(0).Path.find(dir.Str() + "/"), 0u);
 
   std::vector<std::string> collected;
   TFileList::CollectFolder(dir.Str(), collected);
   std::sort(collected.begin(), collected.end());
-  // Unsupported files are collected too (AddFile skips them), links are not
-  // followed.
-  EXPECT_EQ(collected, (std::vector<std::string>{
-                           dir.Str() + "/a.wav", dir.Str() + "/b.mp3", dir.Str() + "/skip.txt",
-                           dir.Str() + "/sub/c.ogg", dir.Str() + "/sub/deeper/d.ape",
-                           dir.Str() + "/sub/loop"}));
+  // Unsupported files are collected too (AddFile skips them); links to
+  // folders are neither followed nor collected.
+  EXPECT_EQ(collected, (std::vector<std::string>{dir.Str() + "/a.wav", dir.Str() + "/b.mp3",
+                                                 dir.Str() + "/skip.txt", dir.Str() + "/sub/c.ogg",
+                                                 dir.Str() + "/sub/deeper/d.ape"}));
 }
 
-TEST(FileList, AProbeFailureEndsAddPathsKeepingEarlierRows) {
+TEST(FileList, AFileThatFailsToProbeIsReportedByNameAndTheRestAreAdded) {
   TTempDir dir;
+  for (const char* f : {"one.wav", "broken.wav", "three.wav", "folder/broken.wav", "folder/four.wav"}) {
+    TTempDir::WriteText(dir / f, "");
+  }
   TRecordingProber prober;
   bool subdirs = true;
   TFileList list(prober, subdirs);
-  EXPECT_THROW(list.AddPaths({"/x/one.wav", "/x/broken.wav", "/x/three.wav"}), std::runtime_error);
-  ASSERT_EQ(list.Count(), 1);
-  EXPECT_EQ(list.Row(0).Caption, "one.wav");
+  const auto errors = list.AddPaths({(dir / "one.wav").string(), (dir / "broken.wav").string(),
+                                     (dir / "three.wav").string(), (dir / "folder").string()});
+  EXPECT_EQ(errors, (std::vector<std::string>{(dir / "broken.wav").string() + ": damaged",
+                                              dir.Str() + "/folder/broken.wav: damaged"}));
+  EXPECT_EQ(Captions(list), (std::vector<std::string>{"four.wav", "one.wav", "three.wav"}));
 }
 
 TEST(FileList, DeleteCheckAndState) {

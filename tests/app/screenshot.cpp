@@ -33,11 +33,11 @@ int main(int argc, char* argv[]) {
   std::filesystem::create_directories(dir / "converted");
   form.resize(720, 400);
   form.show();
-  QStringList rows;
+  QList<QUrl> rows;
   for (const char* name : {"Symphony No. 5 - Allegro con brio.wav", "Interview with the composer.wav",
                            "Voice memo.wav", "Field recording, river.wav", "Live set (full length).wav",
                            "Rehearsal take 2.wav"}) {
-    rows << QString::fromStdString((music / name).string());
+    rows << QUrl::fromLocalFile(QString::fromStdString((music / name).string()));
   }
   form.StDropFiles1DropFiles(rows);
   std::filesystem::remove(music / "Voice memo.wav");  // this row will fail

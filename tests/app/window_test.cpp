@@ -18,6 +18,7 @@
 #include "app/about_dialog.h"
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
+#include "fifo_guard.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
 #include "temp_dir.h"
@@ -53,9 +54,15 @@ struct TWindowFixture {
   }
 };
 
-QStringList Strings(std::initializer_list<std::filesystem::path> paths) {
-  QStringList out;
-  for (const auto& p : paths) out << QString::fromStdString(p.string());
+// File URLs of paths, made from their bytes as a file manager or the
+// platform's file dialog gives them: bytes that are not UTF-8 stay %XX.
+QUrl Url(const std::filesystem::path& path) {
+  return QUrl::fromEncoded("file://" + QByteArray::fromStdString(path.string()).toPercentEncoding("/"));
+}
+
+QList<QUrl> Urls(std::initializer_list<std::filesystem::path> paths) {
+  QList<QUrl> out;
+  for (const auto& p : paths) out << Url(p);
   return out;
 }
 
@@ -96,6 +103,8 @@ class TWindowTest : public QObject {
   void addingFilesDuringARunLeavesTheRunningRowAlone();
   void aboutBoxOpensItsSite();
   void deletingRowsDuringARunKeepsTrackOfTheConvertingRow();
+  void namesThatAreNotUtf8AreKeptWhenPickedOrDropped();
+  void pathsThatCannotBeListedAreShownOnceTheAddIsOver();
 };
 
 void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
@@ -142,7 +151,7 @@ void TWindowTest::droppingReplacesAndAddingAppends() {
   WriteSineWav(b, 8000, 1, 8, 8000);
   TTempDir::WriteText(f.dir / "in" / "notes.txt", "x");
   f.Open();
-  f.form->ChooseFiles = [&] { return Strings({a, b, f.dir / "in" / "notes.txt"}); };
+  f.form->ChooseFiles = [&] { return Urls({a, b, f.dir / "in" / "notes.txt"}); };
   f.form->MAddFilesClick();
   f.form->MAddFilesClick();
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 4);
@@ -150,7 +159,7 @@ void TWindowTest::droppingReplacesAndAddingAppends() {
   QCOMPARE(f.Cell(3, 4), QString::fromStdString(b.string()));
   QCOMPARE(f.form->Core->Driver.RunMode, std::string("convert"));
 
-  f.form->StDropFiles1DropFiles(Strings({a}));
+  f.form->StDropFiles1DropFiles(Urls({a}));
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
   f.form->StDropFiles1DropFiles({});  // nothing dropped: the list stays
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
@@ -164,7 +173,7 @@ void TWindowTest::rowsShowLengthRateAndBits() {
   WriteSineWav(f.dir / "in" / "2.wav", 1000, 1, 8, 3725 * 1000, 100);
   WriteSineWav(f.dir / "in" / "3.wav", 44100, 2, 16, 7 * 44100);
   f.Open();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "in" / "1.wav", f.dir / "in" / "2.wav", f.dir / "in" / "3.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "in" / "1.wav", f.dir / "in" / "2.wav", f.dir / "in" / "3.wav"}));
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
   QCOMPARE(f.Cell(0, 1), QString("3:05"));
   QCOMPARE(f.Cell(1, 1), QString("62:05"));
@@ -184,14 +193,14 @@ void TWindowTest::addFolderListsTheTreeAndStoresTheFolder() {
   TTempDir::WriteText(f.settings, "[Options]\nsubdirs=0\n");
   f.Open();
   // A dropped folder with "subdirs" off lists only what is directly inside.
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "music"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "music"}));
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
   // Add Folder always takes the whole tree, and appends.
-  f.form->ChooseFolder = [&] { return QString::fromStdString((f.dir / "music").string()); };
+  f.form->ChooseFolder = [&] { return Url(f.dir / "music"); };
   f.form->MAddFolderClick();
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
   QCOMPARE(f.form->Core->Settings.OutputDir, (f.dir / "music").string() + "/");
-  f.form->ChooseFolder = [] { return QString(); };  // cancelled
+  f.form->ChooseFolder = [] { return QUrl(); };  // cancelled
   f.form->MAddFolderClick();
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
 }
@@ -201,7 +210,7 @@ void TWindowTest::deleteAndCheckCommands() {
   const auto a = f.dir / "a.wav";
   WriteSineWav(a, 8000, 1, 8, 800);
   f.Open(f.dir / "no-language-files");
-  f.form->StDropFiles1DropFiles(Strings({a, a, a}));
+  f.form->StDropFiles1DropFiles(Urls({a, a, a}));
   f.form->MDeleteClick();  // nothing selected
   QCOMPARE(f.messages, QStringList{QString()});  // no language file supplies the text
   f.form->ListView1->topLevelItem(0)->setSelected(true);
@@ -237,7 +246,7 @@ void TWindowTest::allRowsUncheckedEndsTheRunAtOnce() {
   WriteSineWav(a, 8000, 1, 8, 800);
   f.Open();
   f.form->show();
-  f.form->StDropFiles1DropFiles(Strings({a, a}));
+  f.form->StDropFiles1DropFiles(Urls({a, a}));
   f.form->MUncheckAllClick();
   f.form->MStartClick();
   QVERIFY(!f.form->Core->Driver.Running);
@@ -256,7 +265,7 @@ void TWindowTest::startConvertsCheckedRowsWithTheWavSettings() {
   f.Open();
   f.form->show();
   f.form->StDropFiles1DropFiles(
-      Strings({f.dir / "in" / "one.wav", f.dir / "in" / "skip.wav", f.dir / "in" / "Two.WAV"}));
+      Urls({f.dir / "in" / "one.wav", f.dir / "in" / "skip.wav", f.dir / "in" / "Two.WAV"}));
   f.form->ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
   f.form->MStartClick();
   QVERIFY(f.form->Core->Driver.Running);
@@ -283,7 +292,7 @@ void TWindowTest::pauseTwiceThenStopAndStartAgain() {
   WriteSineWav(f.dir / "a.wav", 44100, 2, 16, 44100 * 20);
   WriteSineWav(f.dir / "b.wav", 8000, 1, 8, 800);
   f.Open();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "a.wav", f.dir / "b.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "a.wav", f.dir / "b.wav"}));
   TConversionDriver& d = f.form->Core->Driver;
   d.MStopClick();  // idle: nothing
   QVERIFY(!d.Running);
@@ -329,7 +338,7 @@ void TWindowTest::vanishedSourceFailsItsRowAndTheRunGoesOn() {
   WriteSineWav(f.dir / "gone.wav", 8000, 1, 8, 800);
   WriteSineWav(f.dir / "here.wav", 8000, 1, 8, 800);
   f.Open();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "gone.wav", f.dir / "here.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "gone.wav", f.dir / "here.wav"}));
   std::filesystem::remove(f.dir / "gone.wav");
   f.form->MStartClick();
   QVERIFY(f.WaitForRunEnd());
@@ -360,7 +369,7 @@ void TWindowTest::failedRowKeepsItsSourceWithDeleteSource() {
   s.deleteSource = true;
   s.asInput = false;
   s.OutputDir = (f.dir / "no-such-folder").string();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "keep.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "keep.wav"}));
   f.form->MStartClick();
   QVERIFY(f.WaitForRunEnd());
   QCOMPARE(f.Image(0), TRowImage::Failed);
@@ -368,7 +377,7 @@ void TWindowTest::failedRowKeepsItsSourceWithDeleteSource() {
 
   // A row that succeeds does delete its source.
   s.asInput = true;
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "other" / "go.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "other" / "go.wav"}));
   f.form->MStartClick();
   QVERIFY(f.WaitForRunEnd());
   QCOMPARE(f.Image(0), TRowImage::Done);
@@ -480,7 +489,7 @@ void TWindowTest::probeLinesOfTheCommandLineMatchTheRows() {
   WriteSineWav(f.dir / "set" / "sub" / "c.wav", 22050, 1, 24, 22050);
   TTempDir::WriteText(f.dir / "set" / "readme.txt", "x");
   f.Open();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "set"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "set"}));
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
   QStringList rows;
   for (int i = 0; i < 3; ++i) {
@@ -500,7 +509,7 @@ void TWindowTest::lastRowsUncheckedLeaveTheEmptyPanelVisible() {
   WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
   f.Open();
   f.form->show();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "a.wav", f.dir / "a.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "a.wav", f.dir / "a.wav"}));
   f.form->ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
   f.form->MStartClick();
   QVERIFY(f.WaitForRunEnd());
@@ -547,7 +556,7 @@ void TWindowTest::filesDroppedOnTheListReplaceIt() {
   WriteSineWav(f.dir / "d" / "b.wav", 8000, 1, 8, 800);
   f.Open();
   f.form->show();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "a.wav", f.dir / "a.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "a.wav", f.dir / "a.wav"}));
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((f.dir / "d").string())),
                 QUrl::fromLocalFile(QString::fromStdString((f.dir / "a.wav").string()))});
@@ -569,10 +578,10 @@ void TWindowTest::addingFilesDuringARunLeavesTheRunningRowAlone() {
   WriteSineWav(f.dir / "late.wav", 8000, 1, 8, 8000);
   TTempDir::WriteText(f.settings, "[Options]\nwavSr=44100\nwavCh=2\nwavBps=16\n");
   f.Open();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "long.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "long.wav"}));
   f.form->MStartClick();
   // Probing the new file must not touch the source that is converting.
-  f.form->ChooseFiles = [&] { return Strings({f.dir / "late.wav", f.dir / "long.wav"}); };
+  f.form->ChooseFiles = [&] { return Urls({f.dir / "late.wav", f.dir / "long.wav"}); };
   f.form->MAddFilesClick();
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
   QCOMPARE(f.Cell(1, 1), QString("0:01"));
@@ -608,7 +617,7 @@ void TWindowTest::deletingRowsDuringARunKeepsTrackOfTheConvertingRow() {
   WriteSineWav(f.dir / "long.wav", 44100, 2, 16, 44100 * 10);
   WriteSineWav(f.dir / "next.wav", 8000, 1, 8, 800);
   f.Open();
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "skipped.wav", f.dir / "long.wav", f.dir / "next.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "skipped.wav", f.dir / "long.wav", f.dir / "next.wav"}));
   f.form->ListView1->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
   f.form->MStartClick();
   QCOMPARE(f.form->Core->Driver.CurrentIndex, 1);
@@ -622,7 +631,7 @@ void TWindowTest::deletingRowsDuringARunKeepsTrackOfTheConvertingRow() {
 
   // The converting row itself deleted: nothing is marked for it, and the run
   // goes on with the row that took its place.
-  f.form->StDropFiles1DropFiles(Strings({f.dir / "long.wav", f.dir / "next.wav"}));
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "long.wav", f.dir / "next.wav"}));
   std::filesystem::remove(f.dir / "next.wav.wav");
   f.form->MStartClick();
   f.form->ListView1->topLevelItem(0)->setSelected(true);
@@ -633,6 +642,60 @@ void TWindowTest::deletingRowsDuringARunKeepsTrackOfTheConvertingRow() {
   QCOMPARE(f.form->Core->Files.Count(), 1);
   QCOMPARE(f.Image(0), TRowImage::Done);
   QVERIFY(std::filesystem::exists(f.dir / "next.wav.wav"));
+}
+
+void TWindowTest::namesThatAreNotUtf8AreKeptWhenPickedOrDropped() {
+  TWindowFixture f;
+  // Latin-1 bytes, as older systems and archives still name files.
+  const std::filesystem::path picked = f.dir / "in" / "caf\xe9 \xff.wav";
+  const std::filesystem::path folder = f.dir / "d\xfcr";
+  WriteSineWav(picked, 8000, 1, 8, 800);
+  WriteSineWav(folder / "inside.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->ChooseFiles = [&] { return Urls({picked}); };
+  f.form->MAddFilesClick();
+  QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join("\n")));
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 1);
+  QCOMPARE(f.form->Core->Files.Row(0).Path, picked.string());
+
+  // Dropped on the list: the drop event carries the URL.
+  QMimeData mime;
+  mime.setUrls({Url(picked)});
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(f.form->ListView1->viewport(), &drop);
+  QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join("\n")));
+  QCOMPARE(f.form->Core->Files.Count(), 1);
+  QCOMPARE(f.form->Core->Files.Row(0).Path, picked.string());
+
+  f.form->ChooseFolder = [&] { return Url(folder); };
+  f.form->MAddFolderClick();
+  QCOMPARE(f.form->Core->Settings.OutputDir, folder.string() + "/");
+  QCOMPARE(f.form->Core->Files.Count(), 2);
+
+  f.form->Core->Settings.asInput = true;
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QCOMPARE(f.Image(1), TRowImage::Done);
+  QCOMPARE(ProbeStream(picked.string() + ".wav"), std::string("pcm_u8|22050|1|8"));
+  QVERIFY(std::filesystem::exists(folder / "inside.wav.wav"));
+}
+
+void TWindowTest::pathsThatCannotBeListedAreShownOnceTheAddIsOver() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
+  WriteSineWav(f.dir / "b.wav", 8000, 1, 8, 800);
+  TFifoGuard fifo(f.dir / "pipe.wav");
+  f.Open();
+  f.form->ChooseFiles = [&] { return Urls({f.dir / "a.wav", f.dir / "missing.wav", f.dir / "pipe.wav", f.dir / "b.wav"}); };
+  f.form->MAddFilesClick();
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 2);
+  QCOMPARE(f.Cell(1, 0), QString("b.wav"));
+  // One box, once, naming each path.
+  QCOMPARE(f.errors, QStringList{QString::fromStdString((f.dir / "missing.wav").string() +
+                                                        ": No such file or directory\n" +
+                                                        (f.dir / "pipe.wav").string() + ": Not a regular file")});
+  QCOMPARE(fifo.Readers(), 0);
 }
 
 QTEST_MAIN(TWindowTest)
