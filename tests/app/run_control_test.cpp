@@ -47,7 +47,7 @@ struct RunControl : ::testing::Test {
     core.Settings.deleteSource = true;
     fs::create_directories(dir / "out");
     for (const char* name : {"a.wav", "b.wav"}) WriteSineWav(dir / name, 44100, 2, 16, 44100);
-    core.AddPaths({(dir / "a.wav").string(), (dir / "b.wav").string()});
+    EXPECT_TRUE(core.AddPaths({(dir / "a.wav").string(), (dir / "b.wav").string()}).empty());
   }
   TTempDir dir;
   TQuietView view;
