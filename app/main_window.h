@@ -79,6 +79,10 @@ class TForm1 : public QMainWindow, public TDriverView {
   void FormShow();
   void FormResize();
 
+  // The Add Files dialog's filter in Qt's form, from the format catalog and
+  // the language's descriptions.
+  QString OpenDialogFilter() const;
+
   // TDriverView.
   void ShowProgressPanel(bool visible) override;
   void SetGauge(int percent) override;
@@ -145,7 +149,6 @@ class TForm1 : public QMainWindow, public TDriverView {
   void FormClose();
   // Runs a handler, showing what it raises in the standard error box.
   void Guarded(const std::function<void()>& handler);
-  QString OpenDialogFilter() const;
 
   bool updatingRows_ = false;
   bool popupEnabled_ = true;
