@@ -33,10 +33,10 @@ void TAppCore::SaveSettings(const std::filesystem::path& file) const {
 }
 
 void TAppCore::ApplyThreadPriority() {
-  TAuFileOut* waveOut = Components.WaveOutBase();
-  if (waveOut != nullptr && Settings.threadPrioriry >= kMinThreadPriority &&
+  const TSinkRoute* wav = Routing.SinkFor(0);
+  if (wav != nullptr && Settings.threadPrioriry >= kMinThreadPriority &&
       Settings.threadPrioriry <= kMaxThreadPriority) {
-    waveOut->SetThreadPriority(Settings.threadPrioriry);
+    wav->Sink->SetThreadPriority(Settings.threadPrioriry);
   }
 }
 

@@ -39,11 +39,9 @@ TConversionDriver::TConversionDriver(TSettings& settings, TFileList& files, TFor
 TConversionDriver::~TConversionDriver() = default;
 
 void TConversionDriver::BindSinks() {
-  for (int type = 0; type < 5; ++type) {
-    if (const TSinkRoute* route = routing_.SinkFor(type)) {
-      route->Sink->OnDone = [this](TComponent* sender) { OutputDone(sender); };
-      route->Sink->OnProgress = [this](TComponent* sender) { Progress(sender); };
-    }
+  for (const TSinkRoute& route : routing_.Sinks()) {
+    route.Sink->OnDone = [this](TComponent* sender) { OutputDone(sender); };
+    route.Sink->OnProgress = [this](TComponent* sender) { Progress(sender); };
   }
 }
 
@@ -120,7 +118,7 @@ void TConversionDriver::StartCheckedItem(int index) {
     throw std::runtime_error(message);
   }
   OutputPath = MakeOutputPath(SourcePath, row.Caption, settings_, OutputExt);
-  currentSink_->Configure(settings_, OutputPath);
+  routing_.Configure(*currentSink_, settings_, OutputPath);
   CurrentOutput = currentSink_->Sink;
   if (settings_.threadPrioriry >= kMinThreadPriority && settings_.threadPrioriry <= kMaxThreadPriority) {
     CurrentOutput->SetThreadPriority(settings_.threadPrioriry);

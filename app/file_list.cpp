@@ -4,6 +4,8 @@
 #include <exception>
 #include <system_error>
 
+#include "codecs/format_catalog.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,9 +41,38 @@ void Walk(const std::string& folder, Visit&& visit) {
 
 }  // namespace
 
-const std::vector<std::string>& TFileList::SupportedExtensions() {
-  static const std::vector<std::string> exts = {".wav", ".mp3", ".ogg", ".wma", ".ape"};
-  return exts;
+const std::vector<std::string>& TFileList::SupportedExtensions() { return format_catalog::InputExtensions(); }
+
+std::vector<TFileFilter> TFileList::OpenFilters(std::string_view languageFilter) {
+  // The language's text is pairs of "description|patterns"; its first pair
+  // names all supported files, the others are found again by their patterns.
+  std::vector<std::string> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t bar = languageFilter.find('|', start);
+    parts.emplace_back(languageFilter.substr(start, bar == std::string_view::npos ? bar : bar - start));
+    if (bar == std::string_view::npos) break;
+    start = bar + 1;
+  }
+  auto describe = [&parts](const std::string& patterns, std::size_t from, std::string fallback) {
+    for (std::size_t i = from; i + 1 < parts.size(); i += 2) {
+      if (parts[i + 1] == patterns) return parts[i];
+    }
+    return fallback;
+  };
+  auto patternsOf = [](const std::vector<std::string>& exts) {
+    std::string patterns;
+    for (const std::string& ext : exts) patterns += (patterns.empty() ? "*" : ";*") + ext;
+    return patterns;
+  };
+  std::vector<TFileFilter> filters;
+  const std::string all = patternsOf(SupportedExtensions());
+  filters.push_back({parts.size() >= 2 ? parts[0] : std::string("All Supported Files"), all});
+  for (const TFormatDescriptor* format : format_catalog::All()) {
+    if (format->InputExtensions.empty()) continue;
+    const std::string patterns = patternsOf(format->InputExtensions);
+    filters.push_back({describe(patterns, 2, format->FileDescription + " (" + patterns + ")"), patterns});
+  }
+  return filters;
 }
 
 std::string TFileList::LowerExt(const fs::path& path) {

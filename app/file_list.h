@@ -33,6 +33,12 @@ struct TFileRow {
   std::uint64_t Id = 0;
 };
 
+// One entry of the Add Files dialog's filter.
+struct TFileFilter {
+  std::string Description;  // "WAV Files (*.wav)"
+  std::string Patterns;     // "*.wav", several separated by ';'
+};
+
 // What probing a file reports for its row.
 struct TProbeResult {
   std::int64_t Seconds = 0;
@@ -61,7 +67,12 @@ class TFileList {
 
   TFileList(TSourceProber& prober, const bool& subdirs) : prober_(prober), subdirs_(subdirs) {}
 
+  // The extensions of every format of the catalog.
   static const std::vector<std::string>& SupportedExtensions();
+  // The open dialog's filter: all supported files, then one entry per
+  // format, with the patterns of the catalog and the descriptions of the
+  // language's "OpenDialog1.Filter" (or the format's own where it has none).
+  static std::vector<TFileFilter> OpenFilters(std::string_view languageFilter);
   // Lower-cased extension with its dot ("" when there is none).
   static std::string LowerExt(const std::filesystem::path& path);
   // 185 s -> "3:05", 3725 s -> "62:05", 7 s -> "0:07".

@@ -4,51 +4,22 @@
 #include "pipeline/au_exception.h"
 
 TFormatRouting::TFormatRouting(TPipelineSet& components) {
-  if (TAuFileIn* waveIn = components.WaveInBase()) {
-    TSourceRoute wav;
-    wav.Ext = ".wav";
-    wav.Source = waveIn;
-    wav.Probe = components.WaveProbeBase();
-    AddSource(std::move(wav));
-  }
-  if (TAuFileOut* waveOut = components.WaveOutBase()) {
-    TSinkRoute wav;
-    wav.OutputType = 0;
-    wav.Ext = ".wav";
-    wav.Sink = waveOut;
-    // A WAV source goes through the resampler and the channel and bit-depth
-    // converter, so the WAV settings apply; other sources are written in their
-    // own format.
-    TAuInput* converted = components.ConverterBase();
-    wav.InputFor = [converted](const TSourceRoute& source) -> TAuInput* {
-      return source.Ext == ".wav" && converted != nullptr ? converted : source.Source;
-    };
-    TPipelineSet* set = &components;
-    wav.Configure = [set](const TSettings& s, const std::string& outputPath) {
-      set->ConfigureWavPath(s.wavCh, s.wavBps, s.wavSr, s.wavFormat, outputPath);
-    };
-    AddSink(std::move(wav));
-  }
-}
-
-void TFormatRouting::AddSource(TSourceRoute route) {
-  for (auto& r : sources_) {
-    if (r.Ext == route.Ext) {
-      r = std::move(route);
-      return;
+  for (const TPipelineSet::TFormatComponents& c : components.Formats()) {
+    if (c.Source != nullptr) {
+      for (const std::string& ext : c.Format->InputExtensions) {
+        sources_.push_back(TSourceRoute{ext, c.Format, c.Source, c.Probe});
+      }
+    }
+    if (c.Sink != nullptr) {
+      TSinkRoute sink;
+      sink.OutputType = c.Format->OutputType;
+      sink.Ext = c.Format->OutputExtension;
+      sink.Format = c.Format;
+      sink.Sink = c.Sink;
+      sink.Chain = components.Chain();
+      sinks_.push_back(std::move(sink));
     }
   }
-  sources_.push_back(std::move(route));
-}
-
-void TFormatRouting::AddSink(TSinkRoute route) {
-  for (auto& r : sinks_) {
-    if (r.OutputType == route.OutputType) {
-      r = std::move(route);
-      return;
-    }
-  }
-  sinks_.push_back(std::move(route));
 }
 
 const TSourceRoute* TFormatRouting::SourceFor(const std::string& ext) const {
@@ -66,15 +37,23 @@ const TSinkRoute* TFormatRouting::SinkFor(int outputType) const {
 }
 
 std::string TFormatRouting::OutputExtFor(int outputType) {
-  static const char* const exts[] = {".wav", ".mp3", ".ogg", ".wma", ".ape"};
-  return outputType >= 0 && outputType < 5 ? exts[outputType] : "";
+  const TFormatDescriptor* format = format_catalog::ForOutputType(outputType);
+  return format != nullptr ? format->OutputExtension : std::string();
 }
 
-void TFormatRouting::Connect(const TSinkRoute& sink, const TSourceRoute& source,
-                             const std::string& path) const {
+void TFormatRouting::Connect(const TSinkRoute& sink, const TSourceRoute& source, const std::string& path) const {
   source.Source->SetFileName(path);
-  sink.Sink->SetInput(sink.InputFor ? sink.InputFor(source) : source.Source);
+  const TFormatDescriptor& sinkFormat = *sink.Format;
+  TAuInput* input = sinkFormat.SinkInput ? sinkFormat.SinkInput(*source.Format, *source.Source, sink.Chain)
+                                         : source.Source;
+  sink.Sink->SetInput(input);
   if (sink.CopyTags) sink.CopyTags(source);
+}
+
+void TFormatRouting::Configure(const TSinkRoute& sink, const TSettings& settings,
+                               const std::string& outputPath) const {
+  sink.Sink->SetFileName(outputPath);
+  if (sink.Format->ConfigureSink) sink.Format->ConfigureSink(*sink.Sink, sink.Chain, settings);
 }
 
 std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& path,
@@ -87,8 +66,8 @@ std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& p
   TProbeResult result;
   result.Seconds = source.TotalTime();
   result.SampleRate = source.SampleRate();
-  if (route->StreamBitrate) {
-    result.BitrateText = std::to_string(route->StreamBitrate(source) / 1000) + " kbps";
+  if (route->Format->StreamBitrate) {
+    result.BitrateText = std::to_string(route->Format->StreamBitrate(source) / 1000) + " kbps";
   } else {
     result.BitrateText = std::to_string(source.BitsPerSample()) + " bps";
   }

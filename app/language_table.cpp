@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "codecs/format_catalog.h"
 #include "platform/ini_file.h"
 
 namespace {
@@ -12,7 +13,7 @@ struct KeyText {
 };
 
 // In the order a language file is applied.
-constexpr KeyText kBuiltIn[kLanguageKeyCount] = {
+constexpr KeyText kWindowTexts[] = {
     {"MFile.Caption", "&File"},
     {"MAddFiles.Caption", "Add Files ..."},
     {"MAddFolder.Caption", "Add Folder ..."},
@@ -91,31 +92,50 @@ constexpr KeyText kBuiltIn[kLanguageKeyCount] = {
     {"FormAbout.LabelSite.Caption", "https://quellmark.example.org/"},
 };
 
+struct TKeyTable {
+  std::vector<std::string> keys;
+  std::vector<std::string> texts;
+};
+
+const TKeyTable& Table() {
+  static const TKeyTable table = [] {
+    TKeyTable t;
+    auto add = [&t](std::string key, std::string text) {
+      for (const std::string& k : t.keys) {
+        if (k == key) return;
+      }
+      t.keys.push_back(std::move(key));
+      t.texts.push_back(std::move(text));
+    };
+    for (const KeyText& k : kWindowTexts) add(k.key, k.text);
+    for (const TFormatSetting* s : format_catalog::Settings()) {
+      add("FormSettings." + s->LabelName + ".Caption", s->Label);
+    }
+    for (const TFormatDescriptor* f : format_catalog::All()) {
+      if (!f->SettingsGroupName.empty()) add("FormSettings." + f->SettingsGroupName + ".Caption", f->SettingsGroupCaption);
+    }
+    return t;
+  }();
+  return table;
+}
+
 int IndexOf(std::string_view key) {
-  for (std::size_t i = 0; i < kLanguageKeyCount; ++i) {
-    if (key == kBuiltIn[i].key) return static_cast<int>(i);
+  const auto& keys = Table().keys;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (key == keys[i]) return static_cast<int>(i);
   }
   return -1;
 }
 
 }  // namespace
 
-TLanguageTable::TLanguageTable() {
-  for (std::size_t i = 0; i < kLanguageKeyCount; ++i) texts_[i] = kBuiltIn[i].text;
-}
+TLanguageTable::TLanguageTable() : texts_(Table().texts) {}
 
-const std::array<const char*, kLanguageKeyCount>& TLanguageTable::Keys() {
-  static const auto keys = [] {
-    std::array<const char*, kLanguageKeyCount> k{};
-    for (std::size_t i = 0; i < kLanguageKeyCount; ++i) k[i] = kBuiltIn[i].key;
-    return k;
-  }();
-  return keys;
-}
+const std::vector<std::string>& TLanguageTable::Keys() { return Table().keys; }
 
 std::string TLanguageTable::BuiltIn(std::string_view key) {
   const int i = IndexOf(key);
-  return i < 0 ? std::string() : std::string(kBuiltIn[i].text);
+  return i < 0 ? std::string() : Table().texts[static_cast<std::size_t>(i)];
 }
 
 const std::string& TLanguageTable::Text(std::string_view key) const {
@@ -131,8 +151,9 @@ void TLanguageTable::SetText(std::string_view key, std::string text) {
 
 void TLanguageTable::Apply(const std::filesystem::path& languageFile) {
   const platform::TIniFile ini(languageFile);
-  for (std::size_t i = 0; i < kLanguageKeyCount; ++i) {
-    texts_[i] = ini.ReadString(kLanguageSection, kBuiltIn[i].key, texts_[i]);
+  const auto& keys = Table().keys;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    texts_[i] = ini.ReadString(kLanguageSection, keys[i], texts_[i]);
   }
 }
 

@@ -5,22 +5,23 @@
 // file or key leaves the text as it was.
 #pragma once
 
-#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 
 inline constexpr const char* kLanguageSection = "Interface";
-inline constexpr std::size_t kLanguageKeyCount = 73;
 
 class TLanguageTable {
  public:
   // Starts with the built-in English texts.
   TLanguageTable();
 
-  // The keys in the order they are applied.
-  static const std::array<const char*, kLanguageKeyCount>& Keys();
+  // The keys in the order they are applied: the windows' own, then the
+  // labels and groups of format settings that the format catalog declares
+  // beyond them.
+  static const std::vector<std::string>& Keys();
   // The built-in text of a key ("" for unknown keys and for the two message
   // texts, which have none).
   static std::string BuiltIn(std::string_view key);
@@ -36,6 +37,6 @@ class TLanguageTable {
   static std::filesystem::path FileFor(const std::filesystem::path& dir, std::string_view name);
 
  private:
-  std::array<std::string, kLanguageKeyCount> texts_;
+  std::vector<std::string> texts_;
 };
 

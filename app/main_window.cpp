@@ -453,17 +453,16 @@ void TForm1::ApplyTexts() {
 }
 
 QString TForm1::OpenDialogFilter() const {
-  // "Description|*.a;*.b|..." pairs become Qt's "Description (*.a *.b)"
-  // lines. Patterns are matched case-sensitively here, so each one is also
-  // offered in upper case (A.WAV is an audio file too).
-  const QStringList parts = Q(Core->Language.Text("OpenDialog1.Filter")).split('|');
+  // Qt's form is "Description (*.a *.b)" lines; its patterns are matched
+  // case-sensitively here, so each one is also offered in upper case (A.WAV
+  // is an audio file too).
   QStringList filters;
-  for (int i = 0; i + 1 < parts.size(); i += 2) {
-    QString name = parts[i].trimmed();
+  for (const TFileFilter& f : TFileList::OpenFilters(Core->Language.Text("OpenDialog1.Filter"))) {
+    QString name = Q(f.Description).trimmed();
     const int paren = name.lastIndexOf('(');
     if (paren > 0 && name.endsWith(')')) name = name.left(paren).trimmed();
     QStringList patterns;
-    for (const QString& p : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
+    for (const QString& p : Q(f.Patterns).split(';', Qt::SkipEmptyParts)) {
       patterns << p.trimmed();
       if (p.trimmed().toUpper() != p.trimmed()) patterns << p.trimmed().toUpper();
     }

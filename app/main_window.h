@@ -81,6 +81,10 @@ class TForm1 : public QMainWindow, public TDriverView {
   void FormShow();
   void FormResize();
 
+  // The Add Files dialog's filter in Qt's form, from the format catalog and
+  // the language's descriptions.
+  QString OpenDialogFilter() const;
+
   // TDriverView.
   void ShowProgressPanel(bool visible) override;
   void SetGauge(int percent) override;
@@ -151,7 +155,6 @@ class TForm1 : public QMainWindow, public TDriverView {
   void Guarded(const std::function<void()>& handler);
   // The paths that could not be listed, in one error box once an add is over.
   void ShowAddErrors(const std::vector<std::string>& errors);
-  QString OpenDialogFilter() const;
 
   bool updatingRows_ = false;
   bool popupEnabled_ = true;

@@ -1,20 +1,19 @@
-// The pipeline components the application owns: one instance of each source,
-// converter and sink, reused for every row. Created with the owner (the
-// window or the command line) and destroyed with it; destroying a sink stops
-// it, so closing during a run leaves the partly written file on disk.
+// The pipeline components the application owns: for every format of the
+// catalog, one instance of its source and of its sink (named as the format
+// names them, "WaveIn1", "WaveOut1", ...), a second source that only probes
+// files for the list, and the two converters of the WAV path. Each is reused
+// for every row. Destroying the set destroys them, sinks first; destroying a
+// sink stops it, so closing during a run leaves the partly written file on
+// disk.
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "codecs/format_catalog.h"
 #include "pipeline/au_converter.h"
-#include "pipeline/au_input.h"
-#include "pipeline/au_output.h"
 #include "pipeline/component.h"
-
-class TWaveIn;
-class TWaveOut;
-class TFastResampler;
-class TAudioConverter;
 
 class TPipelineSet {
  public:
@@ -23,27 +22,29 @@ class TPipelineSet {
   TPipelineSet(const TPipelineSet&) = delete;
   TPipelineSet& operator=(const TPipelineSet&) = delete;
 
-  // Owns every component below; destroying it destroys them, last created
-  // first (sinks before the sources they read).
-  std::unique_ptr<TComponent> Owner;
+  struct TFormatComponents {
+    const TFormatDescriptor* Format = nullptr;
+    // Null where this build has no such component.
+    TAuFileIn* Source = nullptr;
+    // Probes files for the list, so adding files while Source converts
+    // never closes the file under the running conversion.
+    TAuFileIn* Probe = nullptr;
+    TAuFileOut* Sink = nullptr;
+  };
 
-  // The WAV path. Null in a build without the WAV components.
-  TWaveIn* WaveIn1 = nullptr;
+  // Owns every component; destroying it destroys them, last created first
+  // (sinks before the sources they read).
+  std::unique_ptr<TComponent> Owner;
+  // The WAV path: FastResampler1 reads the WAV source, AudioConverter1 reads
+  // FastResampler1, and the WAV sink reads AudioConverter1.
   TFastResampler* FastResampler1 = nullptr;
   TAudioConverter* AudioConverter1 = nullptr;
-  TWaveOut* WaveOut1 = nullptr;
-  // Probes files for the list, so adding files while WaveIn1 converts never
-  // closes the file under the running conversion.
-  TWaveIn* WaveInProbe = nullptr;
 
-  // The same components through their base classes, for the format routing.
-  TAuFileIn* WaveInBase() const;
-  TAuFileIn* WaveProbeBase() const;
-  TAuConverter* ResamplerBase() const;
-  TAuConverter* ConverterBase() const;
-  TAuFileOut* WaveOutBase() const;
+  const std::vector<TFormatComponents>& Formats() const { return formats_; }
+  TSinkChain Chain() const { return TSinkChain{FastResampler1, AudioConverter1}; }
+  // A component by its name ("WaveOut1"), or nullptr.
+  TComponent* Find(const std::string& name) const;
 
-  // Fills the WAV settings into the two converters and the WAV sink.
-  void ConfigureWavPath(int channels, int bitsPerSample, int sampleRate, int wavFormat,
-                        const std::string& outputPath);
+ private:
+  std::vector<TFormatComponents> formats_;
 };

@@ -1,11 +1,15 @@
-// The fifteen settings of the program, kept in memory and stored in the
-// section "Options" of the settings file. Field names are the key names.
+// The settings of the program, kept in memory and stored in the section
+// "Options" of the settings file: the fifteen keys of the program, fields
+// named like their keys, and the keys that formats of the catalog declare
+// beyond them.
 #pragma once
 
-#include <array>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "codecs/format_catalog.h"
 
 namespace platform {
 class TIniFile;
@@ -18,12 +22,15 @@ inline constexpr const char* kMsgNotValidInteger = "'%s' is not a valid integer 
 // The text as a decimal integer, or std::runtime_error with
 // kMsgNotValidInteger.
 int SettingTextToInt(std::string_view text);
+// The same for the value of a format setting, which must also lie in the
+// setting's range.
+int SettingTextToInt(const TFormatSetting& setting, std::string_view text);
 
 // "threadPrioriry" levels: 0 idle ... 6 time-critical.
 inline constexpr int kMinThreadPriority = 0;
 inline constexpr int kMaxThreadPriority = 6;
 
-struct TSettings {
+struct TSettings : public TFormatOptions {
   // Defaults for a program living in programDir (which ends in '/').
   explicit TSettings(std::string programDir = std::string());
 
@@ -42,25 +49,33 @@ struct TSettings {
   int wavBps = 8;
   int wavSr = 22050;
   int wavFormat = 0;
+  // Keys that formats declare beyond the fifteen, as the settings file
+  // holds them; a key not here has its declared default.
+  std::map<std::string, std::string> FormatValues;
 
   // The defaults of this installation: "OutputDir" is the program's folder,
   // or the user's home folder when the program's folder cannot be written
   // (a system-wide install), so output never defaults to a read-only place.
   static TSettings Defaults();
 
-  // Reads the fifteen keys in table order, each with its current value as
-  // the default (so call it on freshly constructed settings).
+  // Reads every key in order, each with its current value as the default
+  // (so call it on freshly constructed settings).
   void Load(const platform::TIniFile& ini);
-  // Writes the fifteen keys in table order; a failing write raises and the
-  // keys after it are not written.
+  // Writes every key in order; a failing write raises and the keys after it
+  // are not written.
   void Save(platform::TIniFile& ini) const;
 
   // Sets one key by its exact name from text, as the settings file would give
-  // it. Returns false for an unknown key or a value that is not an integer
-  // where one is needed.
+  // it. Returns false for an unknown key, a value that is not an integer
+  // where one is needed, or one outside the range a format declares for it.
   bool SetByName(std::string_view key, std::string_view value);
 
-  // The key names, in the order they are read and written.
-  static const std::array<const char*, 15>& KeyNames();
-};
+  // The key names in the order they are read and written: the fifteen, then
+  // the declared format keys.
+  static const std::vector<std::string>& KeyNames();
 
+  // TFormatOptions: a key's value as a number (Booleans as 1 and 0) or as
+  // text; unknown keys give 0 and "".
+  int Integer(const std::string& key) const override;
+  std::string Text(const std::string& key) const override;
+};

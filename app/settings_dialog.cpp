@@ -17,6 +17,7 @@
 
 #include "app/language_table.h"
 #include "app/settings.h"
+#include "codecs/format_catalog.h"
 
 namespace {
 
@@ -65,24 +66,67 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
 
   GroupBoxConverting = new QGroupBox(" Converting ", this);
   LabelConvertTo = new QLabel("Convert to:", GroupBoxConverting);
-  ComboBoxConvertTo = DropDownList({"WAV", "MP3", "OGG", "WMA", "APE"}, GroupBoxConverting);
-  LabelBitrate = new QLabel("Bitrate (mp3, wma):", GroupBoxConverting);
-  ComboBoxBitrate = DropDownList({"32", "48", "56", "64", "80", "96", "128", "192", "256", "320"},
-                                 GroupBoxConverting);
-  LabelOggQuality = new QLabel("Ogg Quality:", GroupBoxConverting);
-  SpinEditOggQuality = SpinEdit(1, 10, 1, GroupBoxConverting);
-  LabelApeCompression = new QLabel("Ape Compression", GroupBoxConverting);
-  SpinEditApeCompression = SpinEdit(1000, 5000, 1000, GroupBoxConverting);
-
-  GroupBoxWav = new QGroupBox(" WAV File ", this);
-  LabelChannels = new QLabel("Channels:", GroupBoxWav);
-  SpinEditChannels = SpinEdit(1, 2, 1, GroupBoxWav);
-  LabelSr = new QLabel("Sample Rate:", GroupBoxWav);
-  EditSr = new QLineEdit(GroupBoxWav);
-  LabelBps = new QLabel("Bits Per Sample:", GroupBoxWav);
-  SpinEditBps = SpinEdit(8, 32, 8, GroupBoxWav);
-  LabelFormat = new QLabel("Format:", GroupBoxWav);
-  ComboBoxFormat = DropDownList({"RAW PCM", "DVI IMA ADPCM"}, GroupBoxWav);
+  QStringList outputTypes;
+  for (const TFormatDescriptor* format : format_catalog::All()) {
+    if (format->OutputType >= 0) outputTypes << Q(format->Name);
+  }
+  ComboBoxConvertTo = DropDownList(outputTypes, GroupBoxConverting);
+  auto* converting = new QFormLayout(GroupBoxConverting);
+  converting->addRow(LabelConvertTo, ComboBoxConvertTo);
+  auto* lower = new QHBoxLayout;
+  lower->addWidget(GroupBoxConverting);
+  // Each format setting gets the control it declares: in the format's own
+  // group when it has one, else in the " Converting " group.
+  for (const TFormatSetting* setting : format_catalog::Settings()) {
+    QGroupBox* group = GroupBoxConverting;
+    QFormLayout* rows = converting;
+    if (const TFormatDescriptor* owner = format_catalog::GroupOwner(*setting)) {
+      group = findChild<QGroupBox*>(Q(owner->SettingsGroupName), Qt::FindDirectChildrenOnly);
+      if (group == nullptr) {
+        group = new QGroupBox(Q(owner->SettingsGroupCaption), this);
+        group->setObjectName(Q(owner->SettingsGroupName));
+        new QFormLayout(group);
+        FormatGroups.push_back(group);
+        lower->addWidget(group);
+      }
+      rows = static_cast<QFormLayout*>(group->layout());
+    }
+    auto* label = new QLabel(Q(setting->Label), group);
+    label->setObjectName(Q(setting->LabelName));
+    QWidget* control = nullptr;
+    QStringList items;
+    for (const std::string& item : setting->Items) items << Q(item);
+    switch (setting->Control) {
+      case TFormatSetting::TControl::SpinEdit:
+        control = SpinEdit(setting->Min, setting->Max, setting->Step, group);
+        break;
+      case TFormatSetting::TControl::IndexList:
+      case TFormatSetting::TControl::TextList:
+        control = DropDownList(items, group);
+        break;
+      case TFormatSetting::TControl::Edit:
+        control = new QLineEdit(group);
+        break;
+    }
+    control->setObjectName(Q(setting->ControlName));
+    rows->addRow(label, control);
+    FormatControls.push_back({setting, label, control});
+  }
+  GroupBoxWav = findChild<QGroupBox*>("GroupBoxWav", Qt::FindDirectChildrenOnly);
+  LabelBitrate = findChild<QLabel*>("LabelBitrate");
+  ComboBoxBitrate = findChild<QComboBox*>("ComboBoxBitrate");
+  LabelOggQuality = findChild<QLabel*>("LabelOggQuality");
+  SpinEditOggQuality = findChild<QSpinBox*>("SpinEditOggQuality");
+  LabelApeCompression = findChild<QLabel*>("LabelApeCompression");
+  SpinEditApeCompression = findChild<QSpinBox*>("SpinEditApeCompression");
+  LabelChannels = findChild<QLabel*>("LabelChannels");
+  SpinEditChannels = findChild<QSpinBox*>("SpinEditChannels");
+  LabelSr = findChild<QLabel*>("LabelSr");
+  EditSr = findChild<QLineEdit*>("EditSr");
+  LabelBps = findChild<QLabel*>("LabelBps");
+  SpinEditBps = findChild<QSpinBox*>("SpinEditBps");
+  LabelFormat = findChild<QLabel*>("LabelFormat");
+  ComboBoxFormat = findChild<QComboBox*>("ComboBoxFormat");
 
   ButtonClose = new QPushButton("Close", this);
   ButtonClose->setDefault(true);
@@ -99,24 +143,9 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   priority->addWidget(ComboBoxPriority, 1);
   saving->addLayout(priority, 4, 0, 1, 2);
 
-  auto* converting = new QFormLayout(GroupBoxConverting);
-  converting->addRow(LabelConvertTo, ComboBoxConvertTo);
-  converting->addRow(LabelBitrate, ComboBoxBitrate);
-  converting->addRow(LabelOggQuality, SpinEditOggQuality);
-  converting->addRow(LabelApeCompression, SpinEditApeCompression);
-
-  auto* wav = new QFormLayout(GroupBoxWav);
-  wav->addRow(LabelChannels, SpinEditChannels);
-  wav->addRow(LabelSr, EditSr);
-  wav->addRow(LabelBps, SpinEditBps);
-  wav->addRow(LabelFormat, ComboBoxFormat);
-
   auto* drives = new QHBoxLayout;
   drives->addWidget(LabelDrives);
   drives->addWidget(ComboBoxDrives, 1);
-  auto* lower = new QHBoxLayout;
-  lower->addWidget(GroupBoxConverting);
-  lower->addWidget(GroupBoxWav);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ButtonClose);
@@ -141,18 +170,16 @@ void TFormSettings::ApplyTexts(const TLanguageTable& t) {
   GroupBoxSaving->setTitle(Q(t.Text("FormSettings.GroupBoxSaving.Caption")));
   LabelOutput->setText(Q(t.Text("FormSettings.LabelOutput.Caption")));
   GroupBoxConverting->setTitle(Q(t.Text("FormSettings.GroupBoxConverting.Caption")));
-  LabelBitrate->setText(Q(t.Text("FormSettings.LabelBitrate.Caption")));
   LabelConvertTo->setText(Q(t.Text("FormSettings.LabelConvertTo.Caption")));
-  LabelOggQuality->setText(Q(t.Text("FormSettings.LabelOggQuality.Caption")));
-  LabelApeCompression->setText(Q(t.Text("FormSettings.LabelApeCompression.Caption")));
   CheckBoxOutputSame->setText(Q(t.Text("FormSettings.CheckBoxOutputSame.Caption")));
   ButtonClose->setText(Q(t.Text("FormSettings.ButtonClose.Caption")));
   CheckBoxDeleteSource->setText(Q(t.Text("FormSettings.CheckBoxDeleteSource.Caption")));
-  GroupBoxWav->setTitle(Q(t.Text("FormSettings.GroupBoxWav.Caption")));
-  LabelChannels->setText(Q(t.Text("FormSettings.LabelChannels.Caption")));
-  LabelSr->setText(Q(t.Text("FormSettings.LabelSr.Caption")));
-  LabelBps->setText(Q(t.Text("FormSettings.LabelBps.Caption")));
-  LabelFormat->setText(Q(t.Text("FormSettings.LabelFormat.Caption")));
+  for (QGroupBox* group : FormatGroups) {
+    group->setTitle(Q(t.Text("FormSettings." + group->objectName().toStdString() + ".Caption")));
+  }
+  for (const TSettingControl& c : FormatControls) {
+    c.Label->setText(Q(t.Text("FormSettings." + c.Setting->LabelName + ".Caption")));
+  }
   LabelPriority->setText(Q(t.Text("FormSettings.LabelPriority.Caption")));
   for (int i = 0; i < 7; ++i) {
     ComboBoxPriority->setItemText(
@@ -173,14 +200,27 @@ void TFormSettings::FormShow() {
   CheckBoxOutputSameClick();
   ComboBoxPriority->setCurrentIndex(settings_.threadPrioriry);
   ComboBoxConvertTo->setCurrentIndex(settings_.outputType);
-  const int bitrate = ComboBoxBitrate->findText(Q(settings_.Bitrate), Qt::MatchExactly);
-  if (bitrate >= 0) ComboBoxBitrate->setCurrentIndex(bitrate);
-  SpinEditOggQuality->setValue(settings_.oggQuality);
-  SpinEditApeCompression->setValue(settings_.apeCompression);
-  SpinEditChannels->setValue(settings_.wavCh);
-  EditSr->setText(QString::number(settings_.wavSr));
-  SpinEditBps->setValue(settings_.wavBps);
-  ComboBoxFormat->setCurrentIndex(settings_.wavFormat);
+  for (const TSettingControl& c : FormatControls) {
+    const std::string& key = c.Setting->Key;
+    switch (c.Setting->Control) {
+      case TFormatSetting::TControl::SpinEdit:
+        static_cast<QSpinBox*>(c.Control)->setValue(settings_.Integer(key));
+        break;
+      case TFormatSetting::TControl::IndexList:
+        static_cast<QComboBox*>(c.Control)->setCurrentIndex(settings_.Integer(key));
+        break;
+      case TFormatSetting::TControl::TextList: {
+        // A text no item matches leaves the selection as it was.
+        auto* list = static_cast<QComboBox*>(c.Control);
+        const int item = list->findText(Q(settings_.Text(key)), Qt::MatchExactly);
+        if (item >= 0) list->setCurrentIndex(item);
+        break;
+      }
+      case TFormatSetting::TControl::Edit:
+        static_cast<QLineEdit*>(c.Control)->setText(Q(settings_.Text(key)));
+        break;
+    }
+  }
 }
 
 void TFormSettings::ButtonCloseClick() {
@@ -190,14 +230,28 @@ void TFormSettings::ButtonCloseClick() {
     settings_.deleteSource = CheckBoxDeleteSource->isChecked();
     settings_.threadPrioriry = ComboBoxPriority->currentIndex();
     settings_.outputType = ComboBoxConvertTo->currentIndex();
-    settings_.Bitrate = ComboBoxBitrate->currentIndex() < 0 ? std::string()
-                                                            : ComboBoxBitrate->currentText().toStdString();
-    settings_.oggQuality = SpinEditOggQuality->value();
-    settings_.apeCompression = SpinEditApeCompression->value();
-    settings_.wavCh = SpinEditChannels->value();
-    settings_.wavSr = SettingTextToInt(EditSr->text().toStdString());
-    settings_.wavBps = SpinEditBps->value();
-    settings_.wavFormat = ComboBoxFormat->currentIndex();
+    // In the order of the controls: a value that does not convert stops the
+    // store there, and the ones before it keep their new values.
+    for (const TSettingControl& c : FormatControls) {
+      std::string value;
+      switch (c.Setting->Control) {
+        case TFormatSetting::TControl::SpinEdit:
+          value = std::to_string(static_cast<QSpinBox*>(c.Control)->value());
+          break;
+        case TFormatSetting::TControl::IndexList:
+          value = std::to_string(static_cast<QComboBox*>(c.Control)->currentIndex());
+          break;
+        case TFormatSetting::TControl::TextList: {
+          auto* list = static_cast<QComboBox*>(c.Control);
+          value = list->currentIndex() < 0 ? std::string() : list->currentText().toStdString();
+          break;
+        }
+        case TFormatSetting::TControl::Edit:
+          value = std::to_string(SettingTextToInt(*c.Setting, static_cast<QLineEdit*>(c.Control)->text().toStdString()));
+          break;
+      }
+      settings_.SetByName(c.Setting->Key, value);
+    }
   } catch (const std::exception& e) {
     ErrorBox(QString::fromStdString(e.what()));
     return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QDialog>
 
@@ -16,6 +17,7 @@ class QPushButton;
 class QSpinBox;
 class QFileDialog;
 class TLanguageTable;
+struct TFormatSetting;
 struct TSettings;
 
 class TFormSettings : public QDialog {
@@ -73,6 +75,17 @@ class TFormSettings : public QDialog {
   QPushButton* ButtonClose;
   // The folder-browse dialog while it is open (null otherwise).
   QFileDialog* FolderBrowse = nullptr;
+
+  // The controls of the format settings the catalog declares, in the order
+  // they are loaded and stored; the named members above point into them.
+  struct TSettingControl {
+    const TFormatSetting* Setting;
+    QLabel* Label;
+    QWidget* Control;
+  };
+  std::vector<TSettingControl> FormatControls;
+  // The groups of formats with settings of their own (GroupBoxWav).
+  std::vector<QGroupBox*> FormatGroups;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -10,6 +10,7 @@
 
 #include "app/app_core.h"
 #include "cli/cli_view.h"
+#include "codecs/format_catalog.h"
 #include "pipeline/main_thread_invoker.h"
 #include "platform/fp_control.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe] PATH...\n"
+    "       quellmark-cli --list-formats\n"
     "\n"
     "Lists or converts audio files as the Quellmark Audio Converter window does.\n"
     "Settings start from the defaults; --settings reads an INI file of the\n"
@@ -30,12 +32,42 @@ constexpr const char* kUsage =
     "'failed: SOURCE: MESSAGE'. A PATH that cannot be listed prints\n"
     "'error: PATH: MESSAGE' and the others go on. In every line a newline,\n"
     "a tab, a backslash and other control bytes are written \\n, \\t, \\\\, \\xHH.\n"
-    "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n";
+    "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n"
+    "  --list-formats  print one line per format: name, extensions read, whether\n"
+    "           this build reads them, output type, output extension, whether it\n"
+    "           writes it, and the settings keys of the format, separated by tabs\n";
+
+// "0 WAV, 1 MP3, ...": the values of outputType.
+std::string OutputTypes() {
+  std::string text;
+  for (const TFormatDescriptor* f : format_catalog::All()) {
+    if (f->OutputType < 0) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(f->OutputType) + " " + f->Name;
+  }
+  return text;
+}
+
+void PrintUsage(std::FILE* to) {
+  std::fputs(kUsage, to);
+  std::fprintf(to, "outputType: %s.\n", OutputTypes().c_str());
+}
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "quellmark-cli: %s\n", EscapeControl(problem).c_str());
-  std::fputs(kUsage, stderr);
+  PrintUsage(stderr);
   return 2;
+}
+
+void ListFormats() {
+  for (const TFormatDescriptor* f : format_catalog::All()) {
+    std::string exts;
+    for (const std::string& ext : f->InputExtensions) exts += (exts.empty() ? "" : ",") + ext;
+    std::string keys;
+    for (const TFormatSetting& s : f->Settings) keys += (keys.empty() ? "" : ",") + s.Key;
+    std::printf("%s\t%s\t%s\t%d\t%s\t%s\t%s\n", f->Name.c_str(), exts.c_str(), f->Reads() ? "yes" : "no",
+                f->OutputType, f->OutputExtension.c_str(), f->Writes() ? "yes" : "no", keys.c_str());
+  }
 }
 
 struct TOptions {
@@ -59,7 +91,10 @@ int main(int argc, char* argv[]) {
     } else if (arg == "--") {
       onlyPaths = true;
     } else if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      PrintUsage(stdout);
+      return 0;
+    } else if (arg == "--list-formats") {
+      ListFormats();
       return 0;
     } else if (arg == "--probe") {
       options.probe = true;

@@ -232,3 +232,35 @@ TEST(CliView, ARowThatCannotBeStartedIsOneFailedLineAndOneFailure) {
   EXPECT_EQ(TCliViewFixture::Read(f.err).find("error:"), std::string::npos);
   EXPECT_EQ(f.view.Failures, 1);
 }
+
+TEST(Cli, ListFormatsPrintsTheCatalog) {
+  TTempDir dir;
+  const auto r = RunCli(dir, "--list-formats");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "WAV\t.wav\tyes\t0\t.wav\tyes\twavCh,wavSr,wavBps,wavFormat\n"
+            "MP3\t.mp3\tno\t1\t.mp3\tno\tBitrate\n"
+            "OGG\t.ogg\tno\t2\t.ogg\tno\toggQuality\n"
+            "WMA\t.wma\tno\t3\t.wma\tno\tBitrate\n"
+            "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n");
+  const auto help = RunCli(dir, "--help");
+  EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE."), std::string::npos) << help.out;
+}
+
+TEST(Cli, ApeOutputAndInputGoThroughTheirDescriptor) {
+  TTempDir dir;
+  WriteSineWav(dir / "a.wav", 44100, 2, 16, 44100);
+  auto r = RunCli(dir, "--set outputType=4 --set apeCompression=3000 " + Quote((dir / "a.wav").string()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "done: " + (dir / "a.ape").string() + "\n");
+  EXPECT_EQ(ProbeStream(dir / "a.ape"), "ape|44100|2|0");
+  // Back to WAV: an APE source is written in its own format, whatever the
+  // WAV settings say, and decodes to the original samples.
+  r = RunCli(dir, "--set outputType=0 " + Quote((dir / "a.ape").string()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ProbeStream(dir / "a.wav"), "pcm_s16le|44100|2|16");
+  const std::string original = RunCommand("ffmpeg -v error -i " + Quote((dir / "a.ape").string()) + " -f s16le - | md5sum");
+  WriteSineWav(dir / "b.wav", 44100, 2, 16, 44100);
+  const std::string expected = RunCommand("ffmpeg -v error -i " + Quote((dir / "b.wav").string()) + " -f s16le - | md5sum");
+  EXPECT_EQ(original, expected);
+}

@@ -12,7 +12,7 @@ TEST(LanguageTable, MissingFileOrKeysLeaveTheCurrentTexts) {
   TTempDir dir;
   TLanguageTable table;
   table.Apply(TLanguageTable::FileFor(dir.Path(), "Klingon"));
-  for (const char* key : TLanguageTable::Keys()) EXPECT_EQ(table.Text(key), TLanguageTable::BuiltIn(key));
+  for (const std::string& key : TLanguageTable::Keys()) EXPECT_EQ(table.Text(key), TLanguageTable::BuiltIn(key));
   EXPECT_EQ(table.Text("StringSelectItem"), "");
 
   TTempDir::WriteText(dir / "A.ini", "[Interface]\nMFile.Caption=Datei\nMStart.Caption=Los\n");
@@ -34,7 +34,7 @@ TEST(LanguageTable, ShippedFilesHoldExactlyTheSeventyThreeKeys) {
     const auto file = TLanguageTable::FileFor(dir, name);
     ASSERT_TRUE(std::filesystem::exists(file)) << file;
     platform::TIniFile ini(file);
-    for (const char* key : keys) {
+    for (const std::string& key : keys) {
       EXPECT_NE(ini.ReadString("Interface", key, "\x01missing"), "\x01missing") << name << ": " << key;
     }
     const std::string text = TTempDir::ReadText(file);

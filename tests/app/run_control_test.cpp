@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "app/app_core.h"
-#include "codecs/wav_out.h"
 #include "pipeline/main_thread_invoker.h"
 #include "temp_dir.h"
 #include "wav_fixture.h"
@@ -49,6 +48,7 @@ struct RunControl : ::testing::Test {
     for (const char* name : {"a.wav", "b.wav"}) WriteSineWav(dir / name, 44100, 2, 16, 44100);
     EXPECT_TRUE(core.AddPaths({(dir / "a.wav").string(), (dir / "b.wav").string()}).empty());
   }
+  TAuFileOut& WavSink() { return *core.Routing.SinkFor(0)->Sink; }
   TTempDir dir;
   TQuietView view;
   TAppCore core;
@@ -56,7 +56,7 @@ struct RunControl : ::testing::Test {
 
 TEST_F(RunControl, StopWhileTheFinishedRowsDoneWaitsStartsNoOtherRow) {
   // Only the done event goes to the main thread, so the test can hold it.
-  core.Components.WaveOut1->OnProgress = nullptr;
+  WavSink().OnProgress = nullptr;
   core.Driver.MStartClick();
   auto& invoker = MainThreadInvoker::Instance();
   const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -65,7 +65,7 @@ TEST_F(RunControl, StopWhileTheFinishedRowsDoneWaitsStartsNoOtherRow) {
 
   core.Driver.MStopClick();
   EXPECT_FALSE(core.Driver.Running);
-  EXPECT_FALSE(core.Components.WaveOut1->Busy) << "no row was started inside Stop";
+  EXPECT_FALSE(WavSink().Busy) << "no row was started inside Stop";
   EXPECT_FALSE(Pump([&] { return fs::exists(dir / "out" / "b.wav"); }, 300ms)) << "the second row never runs";
   EXPECT_TRUE(fs::exists(dir / "a.wav")) << "a stopped run deletes no source";
   EXPECT_TRUE(fs::exists(dir / "b.wav"));
@@ -74,7 +74,7 @@ TEST_F(RunControl, StopWhileTheFinishedRowsDoneWaitsStartsNoOtherRow) {
   EXPECT_TRUE(core.Files.Row(0).Checked) << "the next Start converts it again";
 
   // Start after the Stop converts both rows from the first.
-  core.Components.WaveOut1->OnProgress = [this](TComponent* s) { core.Driver.Progress(s); };
+  WavSink().OnProgress = [this](TComponent* s) { core.Driver.Progress(s); };
   core.Driver.MStartClick();
   ASSERT_TRUE(Pump([&] { return !core.Driver.Running; }));
   EXPECT_EQ(view.finished, (std::vector<int>{0, 1}));
@@ -89,7 +89,7 @@ TEST_F(RunControl, AStoppedRunThatStillReportsDoneIsNoSuccess) {
   core.Driver.MStartClick();
   core.Driver.CurrentOutput->Stop(true);
   ASSERT_TRUE(Pump([&] { return !core.Driver.Running; }));
-  ASSERT_TRUE(core.Components.WaveOut1->LastRunStopped);
+  ASSERT_TRUE(WavSink().LastRunStopped);
   EXPECT_TRUE(view.finished.empty());
   EXPECT_TRUE(fs::exists(dir / "a.wav"));
   EXPECT_EQ(core.Files.Row(0).Image, TRowImage::None);

@@ -13,11 +13,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QtTest>
 
 #include "app/about_dialog.h"
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
+#include "codecs/format_catalog.h"
 #include "fifo_guard.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
@@ -102,6 +104,7 @@ class TWindowTest : public QObject {
   void filesDroppedOnTheListReplaceIt();
   void addingFilesDuringARunLeavesTheRunningRowAlone();
   void aboutBoxOpensItsSite();
+  void formatListsComeFromTheCatalog();
   void deletingRowsDuringARunKeepsTrackOfTheConvertingRow();
   void namesThatAreNotUtf8AreKeptWhenPickedOrDropped();
   void pathsThatCannotBeListedAreShownOnceTheAddIsOver();
@@ -126,7 +129,7 @@ void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
   QVERIFY(f.form->ListView1->isColumnHidden(4));
   QVERIFY(!std::filesystem::exists(f.settings));
   f.form->MExitClick();
-  for (const char* key : TSettings::KeyNames()) QVERIFY2(f.Key(key) != "<missing>", key);
+  for (const std::string& key : TSettings::KeyNames()) QVERIFY2(f.Key(key.c_str()) != "<missing>", key.c_str());
   QCOMPARE(f.Key("wavSr"), std::string("22050"));
   QCOMPARE(f.Key("asInput"), std::string("1"));
 }
@@ -593,6 +596,32 @@ void TWindowTest::addingFilesDuringARunLeavesTheRunningRowAlone() {
   QCOMPARE(f.Image(2), TRowImage::Done);
   // The whole of the first file was converted: 20 s of 16-bit stereo.
   QCOMPARE(std::filesystem::file_size(f.dir / "long.wav.wav"), std::uintmax_t(44 + 44100 * 20 * 4));
+}
+
+void TWindowTest::formatListsComeFromTheCatalog() {
+  TWindowFixture f;
+  f.Open();
+  TFormSettings& d = *f.form->FormSettings;
+  QStringList names;
+  QStringList filter{"All Supported Files (*.wav *.WAV *.mp3 *.MP3 *.ogg *.OGG *.wma *.WMA *.ape *.APE)"};
+  for (const TFormatDescriptor* format : format_catalog::All()) {
+    names << QString::fromStdString(format->Name);
+    for (const TFormatSetting& s : format->Settings) {
+      QVERIFY2(d.findChild<QWidget*>(QString::fromStdString(s.ControlName)) != nullptr, s.Key.c_str());
+    }
+  }
+  QStringList items;
+  for (int i = 0; i < d.ComboBoxConvertTo->count(); ++i) items << d.ComboBoxConvertTo->itemText(i);
+  QCOMPARE(items, names);
+  const QString openFilter = f.form->OpenDialogFilter();
+  QVERIFY2(openFilter.startsWith(filter[0] + ";;WAV Files (*.wav *.WAV);;MP3 Files (*.mp3 *.MP3);;"), qPrintable(openFilter));
+  QCOMPARE(openFilter.count(";;"), static_cast<qsizetype>(format_catalog::All().size()));
+  // The format settings sit in their groups, under their interface texts.
+  QCOMPARE(d.SpinEditChannels->parentWidget(), static_cast<QWidget*>(d.GroupBoxWav));
+  QCOMPARE(d.ComboBoxBitrate->parentWidget(), static_cast<QWidget*>(d.GroupBoxConverting));
+  QCOMPARE(d.LabelApeCompression->text(), QString("Ape Compression:"));
+  f.form->MLangRussianClick();
+  QCOMPARE(d.GroupBoxWav->title(), QString(" Файл WAV "));
 }
 
 void TWindowTest::aboutBoxOpensItsSite() {
