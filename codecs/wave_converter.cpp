@@ -26,7 +26,7 @@ TWaveConverter::TWaveConverter() {
 
 void TWaveConverter::LoadFromWave(TStream& Source) {
   uint8_t head[12];
-  if (Source.Read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+  if (Source.ReadUpTo(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
     return;
   const int64_t streamSize = Source.Size();
   // Every offset from 5 on is tried as a chunk header, one byte at a time;
@@ -36,13 +36,13 @@ void TWaveConverter::LoadFromWave(TStream& Source) {
     cursor -= 7;
     if (Source.Seek(cursor, TSeekOrigin::soBeginning) != cursor) break;
     uint8_t chunk[8];
-    if (Source.Read(chunk, 8) != 8) break;
+    if (Source.ReadUpTo(chunk, 8) != 8) break;
     cursor += 8;
     const uint32_t size = ReadLe32(chunk + 4);
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       std::array<uint8_t, FormatRecordSize> record{};
       const size_t wanted = std::min<size_t>(size, FormatRecordSize);
-      const size_t got = Source.Read(record.data(), wanted);
+      const size_t got = Source.ReadUpTo(record.data(), wanted);
       SourceFormat = record;
       (void)got;
       cursor += size;
@@ -52,7 +52,7 @@ void TWaveConverter::LoadFromWave(TStream& Source) {
       // Never trust the declared size beyond what the stream holds.
       const int64_t available = std::max<int64_t>(0, streamSize - cursor);
       std::vector<uint8_t> body(static_cast<size_t>(std::min<int64_t>(size, available)));
-      body.resize(Source.Read(body.data(), body.size()));
+      body.resize(Source.ReadUpTo(body.data(), body.size()));
       SetSize(0);
       Seek(0, TSeekOrigin::soBeginning);
       Write(body.data(), body.size());

@@ -404,3 +404,66 @@ TEST(WaveInTest, MissingFileRaisesTheSystemError) {
   in.SetFileName("/nonexistent/dir/x.wav");
   EXPECT_THROW(in.Channels(), EAuException);
 }
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+}  // namespace
+
+// A read that fails part-way through a file is the failure it is, never the
+// end of the data, in every way the reader reads: PCM, float, both ADPCM
+// kinds and the MPEG Layer 3 conversion; in the header too.
+TEST(WaveInTest, ReadErrorsRaiseTheSystemErrorInEveryPath) {
+  TTempDir dir;
+  const std::string eio = std::strerror(EIO);
+  struct Case {
+    const char* name;
+    const char* options;
+  } cases[] = {{"pcm", "-ac 2 -c:a pcm_s16le"},        {"float32", "-ac 2 -c:a pcm_f32le"},
+               {"float64", "-ac 1 -c:a pcm_f64le"},    {"ima", "-ac 2 -c:a adpcm_ima_wav"},
+               {"msadpcm", "-ac 1 -c:a adpcm_ms"},     {"mp3", "-ac 2 -c:a libmp3lame -b:a 128k -f wav"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = dir / (std::string(c.name) + ".wav");
+    Ffmpeg("sine=frequency=440:sample_rate=44100:duration=1.5", c.options, file);
+    const int64_t size = static_cast<int64_t>(fs::file_size(file));
+
+    TWaveIn byName;
+    byName.SetFileName(file.string());
+    const auto whole = ReadAll(byName);
+    ASSERT_FALSE(whole.empty());
+    {
+      // Without a failure the faulty stream is the file itself.
+      auto stream = FaultyFile(file, -1);
+      TWaveIn in;
+      in.SetStream(stream.get());
+      EXPECT_EQ(ReadAll(in), whole);
+    }
+    for (const int64_t failAt : {size * 6 / 10, int64_t{30}}) {
+      SCOPED_TRACE(failAt);
+      auto stream = FaultyFile(file, failAt);
+      TWaveIn in;
+      in.SetStream(stream.get());
+      EXPECT_EQ(ErrorOf([&] { ReadAll(in); }), eio);
+      in.Reset();
+    }
+    {
+      // An open that failed keeps nothing open: the next query reads again.
+      auto stream = FaultyFile(file, 30);
+      TWaveIn in;
+      in.SetStream(stream.get());
+      EXPECT_EQ(ErrorOf([&] { in.Channels(); }), eio);
+      EXPECT_EQ(in.OpenCount, 0);
+      stream->FailAt = -1;
+      EXPECT_EQ(in.Channels(), c.name == std::string("float64") || c.name == std::string("msadpcm") ? 1 : 2);
+    }
+  }
+}

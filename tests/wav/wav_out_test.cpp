@@ -343,6 +343,28 @@ TEST(WaveOutTest, WriteAndReadFailuresEndTheRunWithTheError) {
   }
 }
 
+// A source whose file fails part-way through fails the run with the
+// system's error; the output is not padded out as if the data had ended.
+TEST(WaveOutTest, ReadErrorOfTheSourceFailsTheRun) {
+  TTempDir dir;
+  const auto src = dir / "src.wav";
+  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a pcm_s16le", src);
+  const int64_t fullData = 2 * 44100 * 4;
+  auto stream = FaultyFile(src, static_cast<int64_t>(fs::file_size(src)) * 6 / 10);
+  TWaveIn in;
+  in.SetStream(stream.get());
+  const auto file = dir / "out.wav";
+  TWriteRun w(in, file);
+  bool reported = false;
+  w.Out.OnThreadException = [&reported](TComponent*) { reported = true; };
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_TRUE(reported);
+  EXPECT_EQ(w.Out.ExceptionMessage, std::strerror(EIO));
+  const auto bytes = ReadFile(file);
+  EXPECT_LT(bytes.size(), 44u + fullData);
+  EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+}
+
 TEST(WaveOutTest, MissingFileNameFails) {
   TGeneratorInput gen(1, 8000, 16, 10);
   TWaveOut out;
