@@ -354,11 +354,25 @@ void TWaveOut::Done() {
   } catch (const std::exception& e) {
     // The file must still be closed and the chain flushed below; the
     // failure stays the run's failure.
-    if (ExceptionMessage.empty()) {
-      ExceptionMessage = e.what();
-      if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
-    }
+    ReportFailure(e.what());
   }
-  Stream.reset();
+  // Closing is part of finishing the file: a write-back error reported only
+  // by the close means the file on disk is not what was written.
+  if (Stream) {
+    try {
+      Stream->Close();
+    } catch (const std::exception& e) {
+      ReportFailure(e.what());
+    }
+    Stream.reset();
+  }
   if (FInput) FInput->Flush();
+}
+
+void TWaveOut::ReportFailure(const std::string& Message) {
+  // The first failure is the run's failure; Done runs after the block loop,
+  // where nothing else would report it.
+  if (!ExceptionMessage.empty()) return;
+  ExceptionMessage = Message;
+  if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "codecs/adpcm.h"
 #include "codecs/wav_in.h"
@@ -47,6 +48,8 @@ class TWaveOut : public TAuFileOut {
  private:
   void ReadExistingHeader();
   [[noreturn]] void Fail(const char* Message);
+  // Makes a failure met in Done the run's failure, unless one came before.
+  void ReportFailure(const std::string& Message);
   void WritePcmHeader(int64_t size);
   void WriteExtensibleHeader(int64_t size);
   void WriteImaHeader(int64_t size);

@@ -365,6 +365,51 @@ TEST(WaveOutTest, ReadErrorOfTheSourceFailsTheRun) {
   EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
 }
 
+namespace {
+
+// A WAV sink whose file reports an error when it is closed.
+class TCloseFailingWaveOut : public TWaveOut {
+ public:
+  int CloseErrno = EDQUOT;
+
+ protected:
+  void Prepare() override {
+    TWaveOut::Prepare();
+    auto stream = std::make_unique<TFaultyStream>(std::move(Stream));
+    stream->CloseErrno = CloseErrno;
+    Stream = std::move(stream);
+  }
+};
+
+}  // namespace
+
+// Closing the output is part of finishing it: an error the system reports
+// only at the close fails the run, whatever kind of file was written.
+TEST(WaveOutTest, AFailedCloseFailsTheRun) {
+  TTempDir dir;
+  for (const TWavType type : {TWavType::wtPCM, TWavType::wtDVIADPCM}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    const auto file = dir / "closed.wav";
+    TGeneratorInput gen(2, 44100, 16, 5000);
+    TCloseFailingWaveOut out;
+    out.SetInput(&gen);
+    out.SetFileName(file.string());
+    out.SetWavType(type);
+    bool reported = false;
+    out.OnThreadException = [&reported](TComponent*) { reported = true; };
+    ASSERT_TRUE(RunToEnd(out));
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(out.ExceptionMessage, std::strerror(EDQUOT));
+    EXPECT_FALSE(gen.Busy) << "the input is flushed all the same";
+    // The next run with a close that works succeeds.
+    out.CloseErrno = 0;
+    TGeneratorInput again(2, 44100, 16, 5000);
+    out.SetInput(&again);
+    ASSERT_TRUE(RunToEnd(out));
+    EXPECT_EQ(out.ExceptionMessage, "");
+  }
+}
+
 TEST(WaveOutTest, MissingFileNameFails) {
   TGeneratorInput gen(1, 8000, 16, 10);
   TWaveOut out;
