@@ -1,24 +1,42 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
+#include "pipeline/sample_rate.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
 
 
 TSettings::TSettings(std::string programDir) : OutputDir(std::move(programDir)) {}
 
+namespace {
+
+std::string NotValidIntegerMessage(std::string_view text) {
+  const std::string_view pattern = kMsgNotValidInteger;
+  const auto at = pattern.find("%s");
+  std::string message(pattern.substr(0, at));
+  message.append(text);
+  message.append(pattern.substr(at + 2));
+  return message;
+}
+
+bool TextToSampleRate(std::string_view text, int& value) {
+  return platform::ParseIniInteger(text, value) && IsSupportedSampleRate(value);
+}
+
+}  // namespace
+
 int SettingTextToInt(std::string_view text) {
   int value = 0;
-  if (!platform::ParseIniInteger(text, value)) {
-    const std::string_view pattern = kMsgNotValidInteger;
-    const auto at = pattern.find("%s");
-    std::string message(pattern.substr(0, at));
-    message.append(text);
-    message.append(pattern.substr(at + 2));
-    throw std::runtime_error(message);
-  }
+  if (!platform::ParseIniInteger(text, value)) throw std::runtime_error(NotValidIntegerMessage(text));
+  return value;
+}
+
+int SettingTextToSampleRate(std::string_view text) {
+  int value = 0;
+  if (!TextToSampleRate(text, value)) throw std::runtime_error(NotValidIntegerMessage(text));
   return value;
 }
 
@@ -73,7 +91,8 @@ void TSettings::Save(platform::TIniFile& ini) const {
   ini.WriteInteger(s, "wavFormat", wavFormat);
 }
 
-bool TSettings::SetByName(std::string_view key, std::string_view value) {
+bool TSettings::SetByName(std::string_view key, std::string_view value, std::string* Problem) {
+  if (Problem) Problem->clear();
   if (key == "Language") {
     Language = std::string(value);
     return true;
@@ -87,7 +106,12 @@ bool TSettings::SetByName(std::string_view key, std::string_view value) {
     return true;
   }
   int number = 0;
-  if (!platform::ParseIniInteger(value, number)) return false;
+  const bool isRate = key == "wavSr";
+  if (!(isRate ? TextToSampleRate(value, number) : platform::ParseIniInteger(value, number))) {
+    if (Problem && std::find(KeyNames().begin(), KeyNames().end(), key) != KeyNames().end())
+      *Problem = NotValidIntegerMessage(value);
+    return false;
+  }
   struct IntKey {
     const char* name;
     int TSettings::*field;

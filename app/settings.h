@@ -18,6 +18,10 @@ inline constexpr const char* kMsgNotValidInteger = "'%s' is not a valid integer 
 // The text as a decimal integer, or std::runtime_error with
 // kMsgNotValidInteger.
 int SettingTextToInt(std::string_view text);
+// The text as a WAV output sample rate: an integer within the engine's rates
+// (kMinSampleRate ... kMaxSampleRate), else std::runtime_error with
+// kMsgNotValidInteger, the same refusal as a text that is no integer.
+int SettingTextToSampleRate(std::string_view text);
 
 // "threadPrioriry" levels: 0 idle ... 6 time-critical.
 inline constexpr int kMinThreadPriority = 0;
@@ -57,8 +61,10 @@ struct TSettings {
 
   // Sets one key by its exact name from text, as the settings file would give
   // it. Returns false for an unknown key or a value that is not an integer
-  // where one is needed.
-  bool SetByName(std::string_view key, std::string_view value);
+  // where one is needed (or for "wavSr" not a sample rate the engine takes);
+  // Problem, when given, then receives the kMsgNotValidInteger text for the
+  // value (empty for an unknown key).
+  bool SetByName(std::string_view key, std::string_view value, std::string* Problem = nullptr);
 
   // The key names, in the order they are read and written.
   static const std::array<const char*, 15>& KeyNames();

@@ -195,7 +195,7 @@ void TFormSettings::ButtonCloseClick() {
     settings_.oggQuality = SpinEditOggQuality->value();
     settings_.apeCompression = SpinEditApeCompression->value();
     settings_.wavCh = SpinEditChannels->value();
-    settings_.wavSr = SettingTextToInt(EditSr->text().toStdString());
+    settings_.wavSr = SettingTextToSampleRate(EditSr->text().toStdString());
     settings_.wavBps = SpinEditBps->value();
     settings_.wavFormat = ComboBoxFormat->currentIndex();
   } catch (const std::exception& e) {

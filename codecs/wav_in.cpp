@@ -9,6 +9,7 @@
 #include "pipeline/au_exception.h"
 #include "pipeline/au_file_stream.h"
 #include "pipeline/sample_routines.h"
+#include "pipeline/sample_rate.h"
 #include "platform/compression_manager.h"
 
 const uint8_t KsDataFormatSubtypePcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
@@ -53,7 +54,13 @@ bool TWaveIn::ParseFormatChunk(const uint8_t* body, uint32_t size) {
     default: return false;
   }
   FChannels = ReadLe16(body + 2);
-  FSampleRate = static_cast<int>(std::min<uint32_t>(ReadLe32(body + 4), std::numeric_limits<int>::max()));
+  const uint32_t rate = ReadLe32(body + 4);
+  // A damaged rate: nothing of this format is taken.
+  if (!IsSupportedSampleRate(rate)) {
+    FChannels = 0;
+    return false;
+  }
+  FSampleRate = static_cast<int>(rate);
   const uint16_t blockAlign = ReadLe16(body + 12);
   if (FWavType == TWavType::wtDVIADPCM)
     DVIBlockAlign = blockAlign;

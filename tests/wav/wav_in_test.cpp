@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "codecs/wav_in.h"
 #include "codecs/wave_converter.h"
 #include "pipeline/au_exception.h"
@@ -520,6 +522,28 @@ TEST(WaveInTest, VariableBitRateMpegInWaveDecodesToTheEnd) {
   EXPECT_EQ(ours.size(), theirs.size());
   EXPECT_TRUE(ours == theirs);
   EXPECT_EQ(o.Size, static_cast<int64_t>(theirs.size()));
+}
+
+// A sample rate outside 1 Hz ... 768 kHz is a damaged header: the file is not
+// valid and nothing of its format is taken.
+TEST(WaveInTest, SampleRatesOutsideTheEngineRangeAreRefused) {
+  const std::vector<uint8_t> data(64, 7);
+  for (const uint32_t rate : {0u, 768001u, uint32_t{INT_MAX}, 0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(rate);
+    TOpened o;
+    EXPECT_TRUE(ReadImage(PcmWave(2, rate, 16, data), &o).empty());
+    EXPECT_FALSE(o.Valid);
+    EXPECT_EQ(o.Type, TWavType::wtUnsupported);
+    EXPECT_EQ(o.Rate, 0);
+    EXPECT_EQ(o.Channels, 0);
+  }
+  for (const uint32_t rate : {1u, 768000u}) {
+    SCOPED_TRACE(rate);
+    TOpened o;
+    EXPECT_EQ(ReadImage(PcmWave(2, rate, 16, data), &o), data);
+    EXPECT_TRUE(o.Valid);
+    EXPECT_EQ(o.Rate, static_cast<int>(rate));
+  }
 }
 
 // A conversion stopped by a full destination goes on where it stopped: the
