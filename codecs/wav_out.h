@@ -74,6 +74,10 @@ class TWaveOut : public TAuFileOut {
   bool Appended = false;
   // Prepare wrote the header (or reached the end of the file appended to).
   bool HeaderWritten = false;
+  // IMA ADPCM: frames the input delivered into blocks this run, and the end
+  // of the existing file an append started at.
+  uint64_t EncodedFrames = 0;
+  int64_t AppendStart = 0;
   // Format of the run, taken from the input in Prepare.
   int Channels = 0;
   int Bits = 0;
