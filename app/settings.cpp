@@ -1,8 +1,10 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
+#include "pipeline/sample_rate.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
 
@@ -69,26 +71,26 @@ TSettings::TSettings(std::string programDir) : OutputDir(std::move(programDir)) 
 
 namespace {
 
-[[noreturn]] void NotAValidInteger(std::string_view text) {
+std::string NotValidIntegerMessage(std::string_view text) {
   const std::string_view pattern = kMsgNotValidInteger;
   const auto at = pattern.find("%s");
   std::string message(pattern.substr(0, at));
   message.append(text);
   message.append(pattern.substr(at + 2));
-  throw std::runtime_error(message);
+  return message;
 }
 
 }  // namespace
 
 int SettingTextToInt(std::string_view text) {
   int value = 0;
-  if (!platform::ParseIniInteger(text, value)) NotAValidInteger(text);
+  if (!platform::ParseIniInteger(text, value)) throw std::runtime_error(NotValidIntegerMessage(text));
   return value;
 }
 
 int SettingTextToInt(const TFormatSetting& setting, std::string_view text) {
   const int value = SettingTextToInt(text);
-  if (!setting.Accepts(value)) NotAValidInteger(text);
+  if (!setting.Accepts(value)) throw std::runtime_error(NotValidIntegerMessage(text));
   return value;
 }
 
@@ -140,16 +142,17 @@ void TSettings::Save(platform::TIniFile& ini) const {
   for (const TFormatSetting* f : ExtraFormatKeys()) ini.WriteString(s, f->Key, Text(f->Key));
 }
 
-bool TSettings::SetByName(std::string_view key, std::string_view value) {
+bool TSettings::SetByName(std::string_view key, std::string_view value, std::string* Problem) {
+  if (Problem) Problem->clear();
   const TKey* program = ProgramKey(key);
   const TFormatSetting* declared = format_catalog::Setting(std::string(key));
   if (program == nullptr && declared == nullptr) return false;
   const bool integer = program != nullptr ? program->Kind != TKey::TKind::String
                                           : declared->Kind == TFormatSetting::TKind::Integer;
   int number = 0;
-  if (integer) {
-    if (!platform::ParseIniInteger(value, number)) return false;
-    if (declared != nullptr && !declared->Accepts(number)) return false;
+  if (integer && (!platform::ParseIniInteger(value, number) || (declared != nullptr && !declared->Accepts(number)))) {
+    if (Problem) *Problem = NotValidIntegerMessage(value);
+    return false;
   }
   if (program == nullptr) {
     FormatValues[std::string(key)] = integer ? std::to_string(number) : std::string(value);

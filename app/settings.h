@@ -67,8 +67,11 @@ struct TSettings : public TFormatOptions {
 
   // Sets one key by its exact name from text, as the settings file would give
   // it. Returns false for an unknown key, a value that is not an integer
-  // where one is needed, or one outside the range a format declares for it.
-  bool SetByName(std::string_view key, std::string_view value);
+  // where one is needed, or one outside the range a format declares for it
+  // ("wavSr" takes the engine's sample rates); Problem, when given, then
+  // receives the kMsgNotValidInteger text for the value (empty for an
+  // unknown key).
+  bool SetByName(std::string_view key, std::string_view value, std::string* Problem = nullptr);
 
   // The key names in the order they are read and written: the fifteen, then
   // the declared format keys.

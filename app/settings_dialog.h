@@ -32,8 +32,9 @@ class TFormSettings : public QDialog {
   // Loads the controls from the settings (also done when shown).
   void FormShow();
   // Stores the controls into the settings in their fixed order and closes.
-  // A sample rate that is not an integer raises kMsgNotValidInteger after
-  // the settings before it were stored; the dialog then stays open.
+  // A sample rate that is not an integer, or not a rate the engine takes,
+  // raises kMsgNotValidInteger after the settings before it were stored; the
+  // dialog then stays open.
   void ButtonCloseClick();
   void CheckBoxOutputSameClick();
   void ButtonSelectDirClick();

@@ -130,8 +130,9 @@ int main(int argc, char* argv[]) {
     core.LoadSettings(options.settingsFile);
   }
   for (const auto& [key, value] : options.sets) {
-    if (!core.Settings.SetByName(key, value)) {
-      return Usage("cannot set " + key + " to '" + value + "'");
+    std::string problem;
+    if (!core.Settings.SetByName(key, value, &problem)) {
+      return Usage(problem.empty() ? "cannot set " + key + " to '" + value + "'" : "cannot set " + key + ": " + problem);
     }
   }
 

@@ -7,6 +7,7 @@
 #include "codecs/wav_out.h"
 #include "converters/audio_converter.h"
 #include "converters/fast_resampler.h"
+#include "pipeline/sample_rate.h"
 
 QUELLMARK_FORMAT_DESCRIPTOR(wav);
 
@@ -41,8 +42,8 @@ TFormatDescriptor Describe() {
   rate.Key = "wavSr";
   rate.Default = "22050";
   rate.Control = TFormatSetting::TControl::Edit;
-  rate.ValidMin = 1;
-  rate.ValidMax = 768000;
+  rate.ValidMin = kMinSampleRate;
+  rate.ValidMax = kMaxSampleRate;
   rate.LabelName = "LabelSr";
   rate.Label = "Sample Rate:";
   rate.ControlName = "EditSr";

@@ -9,6 +9,7 @@
 #include "pipeline/au_exception.h"
 #include "pipeline/au_file_stream.h"
 #include "pipeline/sample_routines.h"
+#include "pipeline/sample_rate.h"
 #include "platform/compression_manager.h"
 
 const uint8_t KsDataFormatSubtypePcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
@@ -53,7 +54,13 @@ bool TWaveIn::ParseFormatChunk(const uint8_t* body, uint32_t size) {
     default: return false;
   }
   FChannels = ReadLe16(body + 2);
-  FSampleRate = static_cast<int>(std::min<uint32_t>(ReadLe32(body + 4), std::numeric_limits<int>::max()));
+  const uint32_t rate = ReadLe32(body + 4);
+  // A damaged rate: nothing of this format is taken.
+  if (!IsSupportedSampleRate(rate)) {
+    FChannels = 0;
+    return false;
+  }
+  FSampleRate = static_cast<int>(rate);
   const uint16_t blockAlign = ReadLe16(body + 12);
   if (FWavType == TWavType::wtDVIADPCM)
     DVIBlockAlign = blockAlign;
@@ -116,7 +123,7 @@ void TWaveIn::ReadRIFFHeader() {
   FSampleRate = 0;
   FWavType = TWavType::wtUnsupported;
   TStream* stream = Stream;
-  TRiffHeaderScanner scan([stream](uint8_t* p, size_t n) { return stream->Read(p, n); },
+  TRiffHeaderScanner scan([stream](uint8_t* p, size_t n) { return stream->ReadUpTo(p, n); },
                           [this] { return StreamAtEnd(); });
   if (!scan.FindWave()) return;
 
@@ -190,6 +197,18 @@ bool TWaveIn::ConvertCompressed() {
   return true;
 }
 
+void TWaveIn::ReleaseUnopenedFile() {
+  ConvertedStream.reset();
+  if (SavedStream) Stream = SavedStream;
+  SavedStream = nullptr;
+  if (!StreamAssigned) {
+    OwnStream.reset();
+    Stream = nullptr;
+  } else if (Seekable) {
+    Stream->SetPosition(0);
+  }
+}
+
 void TWaveIn::OpenFile() {
   std::lock_guard lock(FileLock);
   // Valid is decided when the file is opened; a later query of an open file
@@ -203,6 +222,25 @@ void TWaveIn::OpenFile() {
     Stream = OwnStream.get();
   }
   if (Stream == nullptr) throw EAuException(kMsgStreamNotOpened);
+  try {
+    if (!ReadHeaderAndFormat()) {
+      // Not counted as open: the next query tries again.
+      Valid = false;
+      RefuseFormat();
+      ReleaseUnopenedFile();
+      return;
+    }
+  } catch (...) {
+    // A read error while opening: nothing stays open behind the error.
+    Valid = false;
+    RefuseFormat();
+    ReleaseUnopenedFile();
+    throw;
+  }
+  ++OpenCount;
+}
+
+bool TWaveIn::ReadHeaderAndFormat() {
   ReadRIFFHeader();
   switch (FWavType) {
     case TWavType::wtUnsupported:
@@ -240,24 +278,9 @@ void TWaveIn::OpenFile() {
       FBitsPerSample = 32;
       break;
     case TWavType::wtACM:
-      if (!ConvertCompressed()) {
-        Valid = false;
-        RefuseFormat();
-        ConvertedStream.reset();
-        if (SavedStream) Stream = SavedStream;
-        SavedStream = nullptr;
-        // Not counted as open: the next query tries again.
-        if (!StreamAssigned) {
-          OwnStream.reset();
-          Stream = nullptr;
-        } else if (Seekable) {
-          Stream->SetPosition(0);
-        }
-        return;
-      }
-      break;
+      return ConvertCompressed();
   }
-  ++OpenCount;
+  return true;
 }
 
 void TWaveIn::CloseFile() {
@@ -282,7 +305,7 @@ bool TWaveIn::FirstBlockDecodes() {
   if (!Seekable) return true;
   const int64_t start = Stream->Position();
   std::fill(BlockBuffer.begin(), BlockBuffer.end(), 0);
-  const size_t got = Stream->Read(BlockBuffer.data(), BlockBuffer.size());
+  const size_t got = Stream->ReadUpTo(BlockBuffer.data(), BlockBuffer.size());
   Stream->SetPosition(start);
   if (got == 0) return true;  // no data at all is an empty file, not a damaged one
   int16_t pcm[DecodeBufferSize / 2];
@@ -295,7 +318,7 @@ bool TWaveIn::ReadDVIBlock(uint32_t& got) {
   got = 0;
   if (Seekable && StreamAtEnd()) return false;
   std::fill(BlockBuffer.begin(), BlockBuffer.end(), 0);
-  if (Stream->Read(BlockBuffer.data(), BlockBuffer.size()) == 0) return false;
+  if (Stream->ReadUpTo(BlockBuffer.data(), BlockBuffer.size()) == 0) return false;
   int16_t pcm[DecodeBufferSize / 2];
   const size_t frames = DecodeImaBlock(BlockBuffer.data(), BlockBuffer.size(), static_cast<unsigned>(FChannels), pcm);
   if (frames == 0) {
@@ -312,7 +335,7 @@ bool TWaveIn::ReadMSBlock(uint32_t& got) {
   got = 0;
   if (StreamAtEnd()) return false;
   std::fill(BlockBuffer.begin(), BlockBuffer.end(), 0);
-  if (Stream->Read(BlockBuffer.data(), BlockBuffer.size()) == 0) return false;
+  if (Stream->ReadUpTo(BlockBuffer.data(), BlockBuffer.size()) == 0) return false;
   int16_t pcm[DecodeBufferSize / 2];
   const size_t frames = DecodeMsBlock(BlockBuffer.data(), MSSamplesPerBlock, static_cast<unsigned>(FChannels),
                                       MSCoefs.data(), MSNumCoef, pcm);
@@ -336,7 +359,7 @@ void TWaveIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
       case TWavType::wtExtPCM:
       case TWavType::wtACM: {
         if (frameSize == 0 || frameSize > DecodeBufferSize) break;
-        const size_t got = Stream->Read(DecodeBuffer.data(), DecodeBufferSize - DecodeBufferSize % frameSize);
+        const size_t got = Stream->ReadUpTo(DecodeBuffer.data(), DecodeBufferSize - DecodeBufferSize % frameSize);
         // A truncated last frame is not delivered: blocks are whole frames.
         BufEnd = static_cast<int>(got - got % frameSize);
         break;
@@ -346,7 +369,7 @@ void TWaveIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
         const uint32_t storedFrame = static_cast<uint32_t>(FChannels) * (Float32 ? 4 : 8);
         if (static_cast<uint64_t>(FChannels) * 8 > DecodeBufferSize) break;
         const uint32_t want = DecodeBufferSize - DecodeBufferSize % (static_cast<uint32_t>(FChannels) * 8);
-        size_t got = Stream->Read(DecodeBuffer.data(), want);
+        size_t got = Stream->ReadUpTo(DecodeBuffer.data(), want);
         got -= got % storedFrame;
         if (Float32) {
           SingleToInt32InPlace(DecodeBuffer.data(), static_cast<uint32_t>(got));

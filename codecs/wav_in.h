@@ -41,6 +41,12 @@ class TWaveIn : public TAuFileIn {
   // WavType unsupported.
   void ReadRIFFHeader();
   bool ParseFormatChunk(const uint8_t* body, uint32_t size);
+  // The header scan and what the format needs at open; false when a
+  // compressed file could not be converted (the file then stays unopened).
+  // Read errors raise.
+  bool ReadHeaderAndFormat();
+  // Puts the streams back after an open that did not complete.
+  void ReleaseUnopenedFile();
   bool ConvertCompressed();
   // The first ADPCM block's headers lie within the tables.
   bool FirstBlockDecodes();

@@ -1,6 +1,6 @@
 #include "codecs/wav_out.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -162,8 +162,9 @@ void TWaveOut::WriteExtensibleHeader(int64_t size) {
 void TWaveOut::WriteImaHeader(int64_t size) {
   const uint16_t spb = ImaSamplesPerBlock(FBlockSize, Channels);
   const int64_t frames = (size / (Bits / 8)) / Channels;
-  // Round half to even, as the header's block count always was.
-  const int64_t dataSize = std::llrint(static_cast<double>(frames) / spb) * FBlockSize;
+  // The blocks the frames fill, the last one partly: what the run writes
+  // when the input delivers what it announced.
+  const int64_t dataSize = (std::max<int64_t>(frames, 0) + spb - 1) / spb * FBlockSize;
   CheckFits(static_cast<uint64_t>(dataSize) + 52);
   CheckFits(static_cast<uint64_t>(std::max<int64_t>(frames, 0)));
   uint8_t h[ImaHeaderSize];
@@ -184,6 +185,7 @@ void TWaveOut::Prepare() {
   EndOfInput = false;
   Appended = false;
   HeaderWritten = false;
+  EncodedFrames = 0;
   if (FileName().empty()) throw EAuException(kMsgWavFileNameNotAssigned);
   if (std::filesystem::exists(WideFileName()) && FFileMode != TFileOutputMode::foRewrite)
     Stream = std::make_unique<TAuFileStream>(WideFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
@@ -228,7 +230,7 @@ void TWaveOut::Prepare() {
       if (Appended) {
         if (static_cast<uint32_t>(SampleRate) != ExistingSampleRate || Channels != ExistingChannels)
           Fail(kMsgCannotAppendDifferentFormat);
-        Stream->Seek(0, TSeekOrigin::soEnd);
+        AppendStart = Stream->Seek(0, TSeekOrigin::soEnd);
       } else {
         if (FBlockSize <= 4 * Channels) Fail(kMsgBlockSizeTooSmall);
         if (Channels == 2 && FBlockSize % 8 != 0) Fail(kMsgStereoBlockSize);
@@ -263,8 +265,11 @@ bool TWaveOut::EncodeImaStep() {
     }
     filled += got;
   }
-  // A block goes out even when the input ended early or gave nothing: its
-  // missing frames are silence.
+  // No frame left: a block now would lie outside the frames the header
+  // counts. A block the input filled only in part goes out, its missing
+  // frames silence.
+  if (filled == 0) return false;
+  EncodedFrames += filled / (2 * static_cast<uint32_t>(Channels));
   EncodeImaBlock(SampleBuffer.data(), FBlockSize, static_cast<unsigned>(Channels), EncState, BlockBuffer.data());
   CheckFits(static_cast<uint64_t>(Stream->Position()) + FBlockSize);
   Stream->WriteBuffer(BlockBuffer.data(), FBlockSize);
@@ -302,19 +307,22 @@ void TWaveOut::PatchHeader() {
         writeAt(40, static_cast<uint32_t>(length - PcmHeaderSize));
       break;
     case TWavType::wtDVIADPCM:
+      // The frame count is the frames encoded, not whole blocks: the silence
+      // that fills out the last block is no part of the sound. Frames before
+      // an append are counted by the blocks they fill.
       if (Appended) {
         const uint32_t dataSize = static_cast<uint32_t>(length - DataStart);
+        const uint64_t before = static_cast<uint64_t>(std::max<int64_t>(AppendStart - DataStart, 0)) / FBlockSize *
+                                ImaSamplesPerBlock(FBlockSize, ExistingChannels);
         writeAt(DataSizePos, dataSize);
-        writeAt(FactPos, static_cast<uint32_t>(ImaSamplesPerBlock(FBlockSize, ExistingChannels)) *
-                             (dataSize / FBlockSize));
+        writeAt(FactPos, static_cast<uint32_t>(std::min<uint64_t>(before + EncodedFrames, MaxRiffBytes)));
       } else {
         const uint32_t dataSize = static_cast<uint32_t>(length - ImaHeaderSize);
         uint8_t h[ImaHeaderSize];
         Stream->SetPosition(0);
         Stream->ReadBuffer(h, sizeof h);
         WriteLe32(h + 56, dataSize);
-        const uint16_t blockAlign = ReadLe16(h + 32);
-        WriteLe32(h + 48, blockAlign ? (dataSize / blockAlign) * ReadLe16(h + 38) : 0);
+        WriteLe32(h + 48, static_cast<uint32_t>(std::min<uint64_t>(EncodedFrames, MaxRiffBytes)));
         Stream->SetPosition(0);
         Stream->WriteBuffer(h, sizeof h);
       }
@@ -333,7 +341,10 @@ void TWaveOut::Done() {
     // Without a header of this run there are no sizes to put right.
     if (Stream && HeaderWritten) {
       const int64_t size = FInput ? FInput->Size.load() : -1;
-      if (size < 0 || FFileMode == TFileOutputMode::foAppend || StopRequested || !ExceptionMessage.empty()) {
+      // IMA sizes always come from the file: an input that delivers other
+      // than it announced must not leave blocks outside the data chunk.
+      if (FWavType == TWavType::wtDVIADPCM || size < 0 || FFileMode == TFileOutputMode::foAppend || StopRequested ||
+          !ExceptionMessage.empty()) {
         PatchHeader();
       } else if (FWavType == TWavType::wtPCM || FWavType == TWavType::wtExtPCM) {
         // A source that delivered less than it announced: pad with silence,
@@ -354,11 +365,25 @@ void TWaveOut::Done() {
   } catch (const std::exception& e) {
     // The file must still be closed and the chain flushed below; the
     // failure stays the run's failure.
-    if (ExceptionMessage.empty()) {
-      ExceptionMessage = e.what();
-      if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
-    }
+    ReportFailure(e.what());
   }
-  Stream.reset();
+  // Closing is part of finishing the file: a write-back error reported only
+  // by the close means the file on disk is not what was written.
+  if (Stream) {
+    try {
+      Stream->Close();
+    } catch (const std::exception& e) {
+      ReportFailure(e.what());
+    }
+    Stream.reset();
+  }
   if (FInput) FInput->Flush();
+}
+
+void TWaveOut::ReportFailure(const std::string& Message) {
+  // The first failure is the run's failure; Done runs after the block loop,
+  // where nothing else would report it.
+  if (!ExceptionMessage.empty()) return;
+  ExceptionMessage = Message;
+  if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "codecs/adpcm.h"
 #include "codecs/wav_in.h"
@@ -47,6 +48,8 @@ class TWaveOut : public TAuFileOut {
  private:
   void ReadExistingHeader();
   [[noreturn]] void Fail(const char* Message);
+  // Makes a failure met in Done the run's failure, unless one came before.
+  void ReportFailure(const std::string& Message);
   void WritePcmHeader(int64_t size);
   void WriteExtensibleHeader(int64_t size);
   void WriteImaHeader(int64_t size);
@@ -71,6 +74,10 @@ class TWaveOut : public TAuFileOut {
   bool Appended = false;
   // Prepare wrote the header (or reached the end of the file appended to).
   bool HeaderWritten = false;
+  // IMA ADPCM: frames the input delivered into blocks this run, and the end
+  // of the existing file an append started at.
+  uint64_t EncodedFrames = 0;
+  int64_t AppendStart = 0;
   // Format of the run, taken from the input in Prepare.
   int Channels = 0;
   int Bits = 0;

@@ -26,7 +26,7 @@ TWaveConverter::TWaveConverter() {
 
 void TWaveConverter::LoadFromWave(TStream& Source) {
   uint8_t head[12];
-  if (Source.Read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+  if (Source.ReadUpTo(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
     return;
   const int64_t streamSize = Source.Size();
   // Every offset from 5 on is tried as a chunk header, one byte at a time;
@@ -36,13 +36,13 @@ void TWaveConverter::LoadFromWave(TStream& Source) {
     cursor -= 7;
     if (Source.Seek(cursor, TSeekOrigin::soBeginning) != cursor) break;
     uint8_t chunk[8];
-    if (Source.Read(chunk, 8) != 8) break;
+    if (Source.ReadUpTo(chunk, 8) != 8) break;
     cursor += 8;
     const uint32_t size = ReadLe32(chunk + 4);
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       std::array<uint8_t, FormatRecordSize> record{};
       const size_t wanted = std::min<size_t>(size, FormatRecordSize);
-      const size_t got = Source.Read(record.data(), wanted);
+      const size_t got = Source.ReadUpTo(record.data(), wanted);
       SourceFormat = record;
       (void)got;
       cursor += size;
@@ -52,7 +52,7 @@ void TWaveConverter::LoadFromWave(TStream& Source) {
       // Never trust the declared size beyond what the stream holds.
       const int64_t available = std::max<int64_t>(0, streamSize - cursor);
       std::vector<uint8_t> body(static_cast<size_t>(std::min<int64_t>(size, available)));
-      body.resize(Source.Read(body.data(), body.size()));
+      body.resize(Source.ReadUpTo(body.data(), body.size()));
       SetSize(0);
       Seek(0, TSeekOrigin::soBeginning);
       Write(body.data(), body.size());
@@ -71,32 +71,44 @@ uint32_t TWaveConverter::Convert() {
   uint32_t destLength = 0;
   result = acmStreamSize(stream.Handle, sourceLength, &destLength, AcmStreamSizeSource);
   if (result != AcmNoError) return result;
-  std::vector<uint8_t> dest(destLength, 0);
+  const uint32_t frameBytes = std::max<uint32_t>(1, ReadLe16(TargetFormat.data() + 12));
+  // The estimate comes from the header's average byte rate, which a variable
+  // bit rate file does not keep to: the buffer grows until the whole data
+  // chunk is decoded, and a result beyond the cap is refused, never cut.
+  std::vector<uint8_t> dest(std::max<uint32_t>(destLength, frameBytes), 0);
   Seek(0, TSeekOrigin::soBeginning);
-
-  TAcmStreamHeader header;
-  header.cbStruct = sizeof(TAcmStreamHeader);
-  // The conversion only reads the source; the contents are replaced after it.
-  header.pbSrc = const_cast<uint8_t*>(Data().data());
-  header.cbSrcLength = sourceLength;
-  header.pbDst = dest.data();
-  header.cbDstLength = destLength;
-  result = acmStreamPrepareHeader(stream.Handle, &header, 0);
-  if (result != AcmNoError) return result;
-  result = acmStreamConvert(stream.Handle, &header, AcmStreamConvertBlockAlign);
-  if (result != AcmNoError) {
-    acmStreamUnprepareHeader(stream.Handle, &header, 0);
-    return result;
+  size_t consumed = 0;
+  size_t produced = 0;
+  while (true) {
+    if (dest.size() - produced < frameBytes) {
+      if (dest.size() >= AcmMaxConvertedBytes) return AcmErrNotPossible;
+      dest.resize(static_cast<size_t>(std::min<uint64_t>(uint64_t{dest.size()} * 2, AcmMaxConvertedBytes)), 0);
+    }
+    TAcmStreamHeader header;
+    header.cbStruct = sizeof(TAcmStreamHeader);
+    // The conversion only reads the source; the contents are replaced after it.
+    header.pbSrc = const_cast<uint8_t*>(Data().data()) + consumed;
+    header.cbSrcLength = static_cast<uint32_t>(sourceLength - consumed);
+    header.pbDst = dest.data() + produced;
+    header.cbDstLength = static_cast<uint32_t>(dest.size() - produced);
+    result = acmStreamPrepareHeader(stream.Handle, &header, 0);
+    if (result != AcmNoError) return result;
+    result = acmStreamConvert(stream.Handle, &header, AcmStreamConvertBlockAlign | AcmStreamConvertEnd);
+    const uint32_t unprepared = acmStreamUnprepareHeader(stream.Handle, &header, 0);
+    if (result != AcmNoError) return result;
+    if (unprepared != AcmNoError) return unprepared;
+    consumed += header.cbSrcLengthUsed;
+    produced += header.cbDstLengthUsed;
+    // Room left for another frame: the conversion had nothing more to give.
+    if (header.cbDstLength - header.cbDstLengthUsed >= frameBytes) break;
   }
   std::memcpy(SourceFormat.data(), TargetFormat.data(), MaxFormatSize);
-  // Only what the conversion produced: the size estimate is an upper bound,
-  // and the rest of the buffer would be heard as silence after the music.
+  // Only what the conversion produced: the rest of the buffer would be heard
+  // as silence after the music.
   SetSize(0);
   Seek(0, TSeekOrigin::soBeginning);
-  Write(dest.data(), header.cbDstLengthUsed);
+  Write(dest.data(), produced);
   Seek(0, TSeekOrigin::soBeginning);
-  result = acmStreamUnprepareHeader(stream.Handle, &header, 0);
-  if (result != AcmNoError) return result;
   const HACMSTREAM handle = stream.Handle;
   stream.Handle = nullptr;
   return acmStreamClose(handle, 0);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/sample_rate.h"
 #include "pipeline/sample_routines.h"
 
 TChebyshevCoefficients DesignChebyshevLowPass(long double Cutoff, int Poles, long double RipplePercent) {
@@ -98,7 +99,10 @@ void TFastResampler::InitInternal() {
   BufStart = 0;
   BufEnd = 0;
   const int inRate = FInput->SampleRate();
-  InRate5 = static_cast<uint32_t>(std::max(0, inRate)) / 5;
+  // Blocks hold a fifth of a second of either rate: a rate beyond the range
+  // would size them by it.
+  if (!IsSupportedSampleRate(inRate) || !IsSupportedSampleRate(OutSampleRate)) throw EAuException(kMsgResamplerFormat);
+  InRate5 = static_cast<uint32_t>(inRate) / 5;
   OutRate5 = OutSampleRate / 5;
   InBlockBytes = InRate5 * FrameBytes;
   OutBlockBytes = OutRate5 * FrameBytes;

@@ -39,12 +39,23 @@ TAuFileStream::~TAuFileStream() {
   if (FHandle >= 0) ::close(FHandle);
 }
 
+void TAuFileStream::Close() {
+  if (FHandle < 0) return;
+  // The descriptor is gone whatever close() reports (even EINTR on Linux):
+  // it must never be closed a second time.
+  const int handle = FHandle;
+  FHandle = -1;
+  if (::close(handle) != 0) throw EAuException(std::strerror(errno));
+}
+
 namespace {
 
 // Repeats a read or write until Count bytes moved, the end, or an error
-// (whose text goes to Error); interrupted calls are retried.
+// (whose text goes to Error, left empty otherwise); interrupted calls are
+// retried.
 template <typename Io, typename Byte>
 std::size_t TransferAll(Io io, Byte* p, std::size_t Count, std::string& Error) {
+  Error.clear();
   std::size_t done = 0;
   while (done < Count) {
     const ssize_t n = io(p + done, Count - done);

@@ -11,6 +11,8 @@
 // mode opens an existing file with the access of bits 0-1 (0 read, 1 write,
 // 2 read and write). The sharing bits (4-7) have no meaning on Linux and are
 // ignored. A failed open raises EAuException with the system's error text.
+// Close() closes the file and raises when the close fails; the destructor
+// closes a file still open without a word, as a last resort only.
 class TAuFileStream : public TStream {
  public:
   static constexpr uint16_t fmCreate = 0xFFFF;
@@ -33,7 +35,9 @@ class TAuFileStream : public TStream {
   int64_t Size() override;
   // Raises EAuException with the system's error text when it fails.
   void SetSize(int64_t NewSize) override;
+  void Close() override;
 
+  // -1 once closed.
   int Handle() const { return FHandle; }
 
  private:

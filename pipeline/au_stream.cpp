@@ -25,3 +25,10 @@ void TStream::WriteBuffer(const void* Buffer, std::size_t Count) {
   if (Count != 0 && Write(Buffer, Count) != Count)
     throw EAuException(FLastError.empty() ? kStreamWriteError : FLastError);
 }
+
+std::size_t TStream::ReadUpTo(void* Buffer, std::size_t Count) {
+  FLastError.clear();
+  const std::size_t got = Count != 0 ? Read(Buffer, Count) : 0;
+  if (!FLastError.empty()) throw EAuException(FLastError);
+  return got;
+}

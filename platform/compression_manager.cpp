@@ -56,8 +56,6 @@ bool IsDecodableMp3(const TWaveFormatFields& f) {
 // MPEG-1 (32 kHz and up) starts at 32 kbit/s, MPEG-2 and 2.5 at 8 kbit/s.
 uint32_t LowestMp3BytesPerSecond(uint32_t rate) { return rate >= 32000 ? 4000 : 1000; }
 
-// Largest PCM result accepted: keeps a lying header from asking for gigabytes.
-constexpr uint64_t MaxDestinationBytes = 0x40000000;  // 1 GiB
 
 struct TCodecContextDeleter {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -81,22 +79,40 @@ int16_t FloatToS16(float x) {
 
 }  // namespace
 
+// One conversion session. The decoder, its parser and the PCM the last
+// destination had no room for live here, so that a conversion stopped by a
+// full destination goes on where it stopped when it is called again.
 struct TAcmStream {
   TWaveFormatFields Source;
   TWaveFormatFields Target;
+  std::unique_ptr<AVCodecParserContext, TParserDeleter> Parser;
+  std::unique_ptr<AVCodecContext, TCodecContextDeleter> Context;
+  std::unique_ptr<AVPacket, TPacketDeleter> Packet;
+  std::unique_ptr<AVFrame, TFrameDeleter> Frame;
+  // Decoded, not yet delivered: at most one frame's PCM once a call returns.
+  std::vector<uint8_t> Pending;
+  size_t PendingStart = 0;
+  // The end of the source was reached and the decoder has given its last frame.
+  bool Drained = false;
 };
 
 namespace {
 
-// Appends the PCM of one decoded frame to the destination, interleaved 16-bit;
-// frames whose layout differs from the negotiated one are dropped.
-void AppendFrame(const AVFrame* frame, const TWaveFormatFields& target, TAcmStreamHeader* h) {
+// Appends the PCM of one decoded frame to the session's pending PCM,
+// interleaved 16-bit; frames whose layout differs from the negotiated one are
+// dropped.
+void AppendFrame(const AVFrame* frame, TAcmStream* stream) {
+  const TWaveFormatFields& target = stream->Target;
   const int channels = frame->ch_layout.nb_channels;
   if (channels != target.Channels || static_cast<uint32_t>(frame->sample_rate) != target.SampleRate) return;
   const auto fmt = static_cast<AVSampleFormat>(frame->format);
+  if (fmt != AV_SAMPLE_FMT_FLTP && fmt != AV_SAMPLE_FMT_FLT && fmt != AV_SAMPLE_FMT_S16P && fmt != AV_SAMPLE_FMT_S16)
+    return;
+  std::vector<uint8_t>& pending = stream->Pending;
+  const size_t at = pending.size();
+  pending.resize(at + static_cast<size_t>(frame->nb_samples) * 2 * channels);
+  uint8_t* out = pending.data() + at;
   for (int i = 0; i < frame->nb_samples; ++i) {
-    if (h->cbDstLength - h->cbDstLengthUsed < static_cast<uint32_t>(2 * channels)) return;
-    uint8_t* out = h->pbDst + h->cbDstLengthUsed;
     for (int c = 0; c < channels; ++c) {
       int16_t s = 0;
       switch (fmt) {
@@ -109,24 +125,52 @@ void AppendFrame(const AVFrame* frame, const TWaveFormatFields& target, TAcmStre
         case AV_SAMPLE_FMT_S16P:
           s = reinterpret_cast<const int16_t*>(frame->extended_data[c])[i];
           break;
-        case AV_SAMPLE_FMT_S16:
+        default:
           s = reinterpret_cast<const int16_t*>(frame->extended_data[0])[i * channels + c];
           break;
-        default:
-          return;
       }
-      WriteLe16(out + 2 * c, static_cast<uint16_t>(s));
+      WriteLe16(out, static_cast<uint16_t>(s));
+      out += 2;
     }
-    h->cbDstLengthUsed += static_cast<uint32_t>(2 * channels);
   }
 }
 
-void Drain(AVCodecContext* ctx, AVFrame* frame, const TWaveFormatFields& target, TAcmStreamHeader* h) {
-  while (avcodec_receive_frame(ctx, frame) == 0) {
-    AppendFrame(frame, target, h);
-    av_frame_unref(frame);
+void ReceiveFrames(TAcmStream* stream) {
+  while (avcodec_receive_frame(stream->Context.get(), stream->Frame.get()) == 0) {
+    AppendFrame(stream->Frame.get(), stream);
+    av_frame_unref(stream->Frame.get());
   }
 }
+
+// Moves pending PCM into the destination, whole frames only; true when
+// nothing is left pending.
+bool DeliverPending(TAcmStream* stream, TAcmStreamHeader* h) {
+  const uint32_t frameBytes = stream->Target.BlockAlign;
+  const size_t pending = stream->Pending.size() - stream->PendingStart;
+  const size_t room = h->cbDstLength - h->cbDstLengthUsed;
+  const size_t n = std::min(pending, room - room % frameBytes);
+  if (n != 0) {
+    std::memcpy(h->pbDst + h->cbDstLengthUsed, stream->Pending.data() + stream->PendingStart, n);
+    h->cbDstLengthUsed += static_cast<uint32_t>(n);
+    stream->PendingStart += n;
+  }
+  if (stream->PendingStart < stream->Pending.size()) return false;
+  stream->Pending.clear();
+  stream->PendingStart = 0;
+  return true;
+}
+
+void Decode(TAcmStream* stream, uint8_t* data, int size) {
+  AVPacket* packet = stream->Packet.get();
+  packet->data = data;
+  packet->size = size;
+  // A damaged frame is skipped, as a player would.
+  if (avcodec_send_packet(stream->Context.get(), packet) == 0) ReceiveFrames(stream);
+}
+
+// Source bytes handed to the parser at a time, copied into a buffer with the
+// zero padding the parser reads past its input.
+constexpr size_t ParseChunk = 64 * 1024;
 
 }  // namespace
 
@@ -165,9 +209,20 @@ uint32_t acmStreamOpen(HACMSTREAM* stream, void*, const uint8_t* srcFormat, cons
       dst.Channels != src.Channels || dst.SampleRate != src.SampleRate ||
       dst.BlockAlign != dst.Channels * 2)
     return AcmErrNotPossible;
-  if (!avcodec_find_decoder(AV_CODEC_ID_MP3)) return AcmErrNotPossible;
-  *stream = new (std::nothrow) TAcmStream{src, dst};
-  return *stream ? AcmNoError : AcmErrNoMemory;
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
+  if (!codec) return AcmErrNotPossible;
+  std::unique_ptr<TAcmStream> session(new (std::nothrow) TAcmStream);
+  if (!session) return AcmErrNoMemory;
+  session->Source = src;
+  session->Target = dst;
+  session->Parser.reset(av_parser_init(codec->id));
+  session->Context.reset(avcodec_alloc_context3(codec));
+  session->Packet.reset(av_packet_alloc());
+  session->Frame.reset(av_frame_alloc());
+  if (!session->Parser || !session->Context || !session->Packet || !session->Frame) return AcmErrNoMemory;
+  if (avcodec_open2(session->Context.get(), codec, nullptr) < 0) return AcmErrNotPossible;
+  *stream = session.release();
+  return AcmNoError;
 }
 
 uint32_t acmStreamSize(HACMSTREAM stream, uint32_t srcLength, uint32_t* dstLength, uint32_t flags) {
@@ -181,7 +236,7 @@ uint32_t acmStreamSize(HACMSTREAM stream, uint32_t srcLength, uint32_t* dstLengt
   const uint64_t frames =
       (static_cast<uint64_t>(srcLength) * stream->Source.SampleRate + bytesPerSecond - 1) / bytesPerSecond + 2 * 1152;
   const uint64_t bytes = frames * stream->Target.BlockAlign;
-  if (bytes > MaxDestinationBytes) return AcmErrNotPossible;
+  if (bytes > AcmMaxConvertedBytes) return AcmErrNotPossible;
   *dstLength = static_cast<uint32_t>(bytes);
   return AcmNoError;
 }
@@ -198,60 +253,57 @@ uint32_t acmStreamPrepareHeader(HACMSTREAM stream, TAcmStreamHeader* header, uin
 uint32_t acmStreamConvert(HACMSTREAM stream, TAcmStreamHeader* header, uint32_t flags) {
   if (!stream) return AcmErrInvalidHandle;
   if (!header) return AcmErrInvalidParam;
-  if ((flags & ~AcmStreamConvertBlockAlign) != 0) return AcmErrInvalidFlag;
+  if ((flags & ~(AcmStreamConvertBlockAlign | AcmStreamConvertEnd)) != 0)
+    return AcmErrInvalidFlag;
   if (!(header->fdwStatus & StreamHeaderPrepared)) return AcmErrUnprepared;
   header->cbSrcLengthUsed = 0;
   header->cbDstLengthUsed = 0;
 
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
-  if (!codec) return AcmErrNotPossible;
-  std::unique_ptr<AVCodecParserContext, TParserDeleter> parser(av_parser_init(codec->id));
-  std::unique_ptr<AVCodecContext, TCodecContextDeleter> ctx(avcodec_alloc_context3(codec));
-  std::unique_ptr<AVPacket, TPacketDeleter> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, TFrameDeleter> frame(av_frame_alloc());
-  if (!parser || !ctx || !packet || !frame) return AcmErrNoMemory;
-  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return AcmErrNotPossible;
-
-  // The parser reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past its input.
-  std::vector<uint8_t> input;
+  std::vector<uint8_t> chunk;
   try {
-    input.assign(header->pbSrc, header->pbSrc + header->cbSrcLength);
-    input.resize(input.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    chunk.resize(ParseChunk + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    // The chunk holds the source bytes from chunkStart on, chunkEnd - chunkStart of them.
+    size_t chunkStart = 0;
+    size_t chunkEnd = 0;
+    size_t used = 0;
+    while (DeliverPending(stream, header) && !stream->Drained) {
+      uint8_t* out = nullptr;
+      int outSize = 0;
+      if (used < header->cbSrcLength) {
+        if (used >= chunkEnd) {
+          chunkStart = used;
+          chunkEnd = used + std::min<size_t>(header->cbSrcLength - used, ParseChunk);
+          std::memcpy(chunk.data(), header->pbSrc + chunkStart, chunkEnd - chunkStart);
+          std::memset(chunk.data() + (chunkEnd - chunkStart), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        }
+        const int taken =
+            av_parser_parse2(stream->Parser.get(), stream->Context.get(), &out, &outSize, chunk.data() + (used - chunkStart),
+                             static_cast<int>(chunkEnd - used), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        // A parser that takes nothing and gives nothing would never get
+        // through the rest: it is given up, as unreadable data.
+        if (taken < 0 || (taken == 0 && outSize == 0))
+          used = header->cbSrcLength;
+        else
+          used = std::min<size_t>(used + static_cast<size_t>(taken), chunkEnd);
+        if (outSize > 0) Decode(stream, out, outSize);
+      } else if (flags & AcmStreamConvertEnd) {
+        av_parser_parse2(stream->Parser.get(), stream->Context.get(), &out, &outSize, nullptr, 0, AV_NOPTS_VALUE,
+                         AV_NOPTS_VALUE, 0);
+        if (outSize > 0) {
+          Decode(stream, out, outSize);
+        } else {
+          avcodec_send_packet(stream->Context.get(), nullptr);
+          ReceiveFrames(stream);
+          stream->Drained = true;
+        }
+      } else {
+        break;  // more source is to come in the next call
+      }
+    }
+    header->cbSrcLengthUsed = static_cast<uint32_t>(used);
   } catch (const std::bad_alloc&) {
     return AcmErrNoMemory;
   }
-
-  const uint8_t* data = input.data();
-  size_t remaining = header->cbSrcLength;
-  bool flushing = false;
-  while (true) {
-    uint8_t* out = nullptr;
-    int outSize = 0;
-    const int chunk = static_cast<int>(std::min<size_t>(remaining, 1 << 20));
-    const int used = av_parser_parse2(parser.get(), ctx.get(), &out, &outSize, flushing ? nullptr : data,
-                                      flushing ? 0 : chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-    if (used < 0) break;
-    if (!flushing) {
-      data += used;
-      remaining -= static_cast<size_t>(used);
-    }
-    if (outSize > 0) {
-      packet->data = out;
-      packet->size = outSize;
-      // A damaged frame is skipped, as a player would.
-      if (avcodec_send_packet(ctx.get(), packet.get()) == 0) Drain(ctx.get(), frame.get(), stream->Target, header);
-    }
-    if (flushing) {
-      if (outSize == 0) break;
-    } else if (remaining == 0) {
-      flushing = true;
-    } else if (used == 0 && outSize == 0) {
-      break;  // the parser made no progress: stop rather than spin
-    }
-  }
-  avcodec_send_packet(ctx.get(), nullptr);
-  Drain(ctx.get(), frame.get(), stream->Target, header);
-  header->cbSrcLengthUsed = header->cbSrcLength;
   return AcmNoError;
 }
 

@@ -26,6 +26,12 @@ constexpr uint32_t AcmFormatSuggestWFormatTag = 0x10000;
 constexpr uint32_t AcmStreamOpenNonRealtime = 0x4;
 constexpr uint32_t AcmStreamSizeSource = 0x0;
 constexpr uint32_t AcmStreamConvertBlockAlign = 0x4;
+// The source given is the last of the stream: the decoder is emptied too.
+constexpr uint32_t AcmStreamConvertEnd = 0x20;
+
+// The largest PCM result a conversion may grow to (1 GiB): a file that needs
+// more is refused, so a lying header cannot ask for gigabytes.
+constexpr uint64_t AcmMaxConvertedBytes = 0x40000000;
 
 constexpr uint16_t WaveFormatPcm = 1;
 constexpr uint16_t WaveFormatMpegLayer3 = 0x55;
@@ -60,10 +66,19 @@ uint32_t acmFormatSuggest(void* driver, const uint8_t* srcFormat, uint8_t* dstFo
 
 uint32_t acmStreamOpen(HACMSTREAM* stream, void* driver, const uint8_t* srcFormat, const uint8_t* dstFormat,
                        void* filter, uintptr_t callback, uintptr_t instance, uint32_t flags);
-// An upper bound of the destination bytes srcLength source bytes produce.
+// An estimate of the destination bytes srcLength source bytes produce, from
+// the source format's average byte rate. It is no bound: a variable bit rate
+// file may produce far more than its header's rate suggests. Refuses an
+// estimate above AcmMaxConvertedBytes.
 uint32_t acmStreamSize(HACMSTREAM stream, uint32_t srcLength, uint32_t* dstLength, uint32_t flags);
 uint32_t acmStreamPrepareHeader(HACMSTREAM stream, TAcmStreamHeader* header, uint32_t flags);
-// Converts the whole source; output beyond cbDstLength is dropped.
+// Converts the source into the destination until the source is used up or
+// the destination is full; cbSrcLengthUsed and cbDstLengthUsed tell how far
+// it got. Nothing is dropped: a conversion stopped by a full destination goes
+// on, at the next call, with the rest of the source (from pbSrc +
+// cbSrcLengthUsed) and a new destination. With AcmStreamConvertEnd the
+// decoder is emptied once the source is used up; the conversion is complete
+// when such a call leaves room for at least one more frame in its destination.
 uint32_t acmStreamConvert(HACMSTREAM stream, TAcmStreamHeader* header, uint32_t flags);
 uint32_t acmStreamUnprepareHeader(HACMSTREAM stream, TAcmStreamHeader* header, uint32_t flags);
 uint32_t acmStreamClose(HACMSTREAM stream, uint32_t flags);

@@ -100,6 +100,19 @@ TEST(Cli, UsageErrors) {
   }
 }
 
+// A sample rate the engine does not take is a usage error, with the text
+// the settings give it; nothing is converted.
+TEST(Cli, OutOfRangeSampleRateIsRefused) {
+  TTempDir dir;
+  WriteSineWav(dir / "a.wav", 8000, 1, 8, 800);
+  for (const std::string rate : {"-1", "768001"}) {
+    const auto r = RunCli(dir, "--set wavSr=" + rate + " " + Quote((dir / "a.wav").string()));
+    EXPECT_EQ(r.status, 2) << rate;
+    EXPECT_NE(r.err.find("'" + rate + "' is not a valid integer value"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.wav.wav"));
+  }
+}
+
 TEST(Cli, ProbePrintsTheRowCells) {
   TTempDir dir;
   WriteSineWav(dir / "x.wav", 1000, 1, 8, 1000 * 185, 100);

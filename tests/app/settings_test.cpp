@@ -72,3 +72,31 @@ TEST(Settings, SetByNameTakesExactKeyNames) {
   EXPECT_EQ(s.wavSr, 44100);
   EXPECT_EQ(s.wavCh, 1);
 }
+
+// A sample rate the engine does not take (outside 1 Hz ... 768 kHz, as
+// "wavSr=-1" is) is refused like a text that is no integer, with its text.
+TEST(Settings, SampleRatesOutsideTheEngineRangeAreRefused) {
+  TSettings s;
+  std::string problem;
+  for (const char* text : {"-1", "0", "768001", "2147483647"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(s.SetByName("wavSr", text, &problem));
+    EXPECT_EQ(problem, std::string("'") + text + "' is not a valid integer value");
+    try {
+      SettingTextToInt(*format_catalog::Setting("wavSr"), text);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), problem);
+    }
+  }
+  EXPECT_EQ(s.wavSr, 22050);
+  EXPECT_TRUE(s.SetByName("wavSr", "768000", &problem));
+  EXPECT_EQ(problem, "");
+  EXPECT_EQ(SettingTextToInt(*format_catalog::Setting("wavSr"), "1"), 1);
+  // Other keys keep taking any integer; an unknown key has no problem text.
+  EXPECT_TRUE(s.SetByName("wavCh", "-1"));
+  EXPECT_FALSE(s.SetByName("wavCh", "two", &problem));
+  EXPECT_EQ(problem, "'two' is not a valid integer value");
+  EXPECT_FALSE(s.SetByName("nokey", "1", &problem));
+  EXPECT_EQ(problem, "");
+}

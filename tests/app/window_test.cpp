@@ -95,6 +95,7 @@ class TWindowTest : public QObject {
   void failedRowKeepsItsSourceWithDeleteSource();
   void settingsDialogLoadsAndStores();
   void settingsDialogRejectsANonIntegerSampleRate();
+  void settingsDialogRejectsASampleRateOutsideTheEngineRange();
   void missingLanguageFileChangesNothing();
   void switchingLanguages();
   void probeLinesOfTheCommandLineMatchTheRows();
@@ -447,6 +448,28 @@ void TWindowTest::settingsDialogRejectsANonIntegerSampleRate() {
   QVERIFY(!d.isVisible());
   QCOMPARE(s.wavSr, 48000);
   QCOMPARE(s.wavBps, 16);
+}
+
+void TWindowTest::settingsDialogRejectsASampleRateOutsideTheEngineRange() {
+  TWindowFixture f;
+  f.Open();
+  TFormSettings& d = *f.form->FormSettings;
+  QStringList errors;
+  d.ErrorBox = [&](const QString& s) { errors << s; };
+  d.show();
+  for (const char* text : {"-1", "0", "768001"}) {
+    d.EditSr->setText(text);
+    d.ButtonCloseClick();
+    QVERIFY(d.isVisible());
+  }
+  QCOMPARE(errors, (QStringList{"'-1' is not a valid integer value", "'0' is not a valid integer value",
+                                "'768001' is not a valid integer value"}));
+  const TSettings& s = f.form->Core->Settings;
+  QCOMPARE(s.wavSr, 22050);
+  d.EditSr->setText("768000");
+  d.ButtonCloseClick();
+  QVERIFY(!d.isVisible());
+  QCOMPARE(s.wavSr, 768000);
 }
 
 void TWindowTest::missingLanguageFileChangesNothing() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <iostream>
 
@@ -202,4 +203,43 @@ TEST(FastResamplerTest, DefaultWavChainWritesWhatSoxReads) {
   EXPECT_EQ(SoxInfo(dst, "-b"), "8");
   EXPECT_EQ(SoxInfo(dst, "-s"), "22050");
   EXPECT_EQ(Probe(dst, "codec_name"), "pcm_u8");
+}
+
+// Rates outside 1 Hz ... 768 kHz, from a damaged header or a setting such as
+// wavSr=-1, are refused before any buffer is sized by them; the edges work.
+TEST(FastResamplerTest, RatesOutsideTheEngineRangeAreRefused) {
+  auto initError = [](TFastResampler& rs) {
+    std::string message = "no error";
+    try {
+      rs.Init();
+    } catch (const std::exception& e) {
+      message = e.what();
+    }
+    rs.Reset();
+    return message;
+  };
+  TGeneratorInput gen(2, 44100, 16, 1000);
+  TFastResampler rs;
+  rs.SetInput(&gen);
+  for (const uint32_t out : {0u, 768001u, static_cast<uint32_t>(-1)}) {
+    SCOPED_TRACE(out);
+    rs.OutSampleRate = out;
+    EXPECT_EQ(initError(rs), kMsgResamplerFormat);
+  }
+  for (const int in : {0, 768001, INT_MAX}) {
+    SCOPED_TRACE(in);
+    TGeneratorInput damaged(2, in, 16, 1000);
+    rs.SetInput(&damaged);
+    rs.OutSampleRate = 22050;
+    EXPECT_EQ(initError(rs), kMsgResamplerFormat);
+  }
+  TGeneratorInput low(1, 8000, 16, 800);
+  rs.SetInput(&low);
+  rs.OutSampleRate = 768000;
+  // The last input frame is repeated a little short of 96 times.
+  EXPECT_NEAR(static_cast<double>(ReadAll(rs).size()), 76800.0 * 2, 96 * 2);
+  TGeneratorInput high(1, 768000, 16, 76800);
+  rs.SetInput(&high);
+  rs.OutSampleRate = 8000;
+  EXPECT_EQ(ReadAll(rs).size(), 800u * 2);
 }

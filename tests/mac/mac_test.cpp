@@ -186,6 +186,44 @@ TEST(MacInTest, BadFilesRaiseLibraryErrors) {
   EXPECT_THROW(ReadAll(in), EAuException);
 }
 
+// The file failing under the open decoder (here it shrinks, as a file on a
+// share being replaced does) raises the library's read error; it never
+// passes for the end of the data.
+TEST(MacInTest, ReadErrorsOfTheFileRaise) {
+  TTempDir dir;
+  const auto file = dir / "shrinks.ape";
+  {
+    TGeneratorInput gen(2, 44100, 16, 44100 * 8);
+    gen.Sample = Music;
+    TWriteRun w(gen, file, 2000);
+    ASSERT_TRUE(RunToEnd(w.Out));
+    ASSERT_EQ(w.Out.ExceptionMessage, "");
+  }
+  TMACIn in;
+  in.SetFileName(file.string());
+  in.Init();
+  void* buffer = nullptr;
+  uint32_t bytes = 4096;
+  in.GetData(buffer, bytes);
+  ASSERT_EQ(bytes, 4096u);
+  fs::resize_file(file, fs::file_size(file) / 3);
+  uint64_t delivered = bytes;
+  try {
+    for (;;) {
+      bytes = 16384;
+      in.GetData(buffer, bytes);
+      if (bytes == 0) break;
+      delivered += bytes;
+    }
+    ADD_FAILURE() << "the data ended after " << delivered << " bytes without an error";
+  } catch (const EAPEException& e) {
+    EXPECT_EQ(e.ErrorCode, APE_ERROR_IO_READ);
+    EXPECT_STREQ(e.what(), "MACDll error: I/O read error");
+  }
+  EXPECT_LT(delivered, 44100u * 8 * 4);
+  in.Reset();
+}
+
 TEST(MacLibraryTest, ErrorTexts) {
   EXPECT_EQ(APEErrorText(0), "OK");
   EXPECT_EQ(APEErrorText(1004), "input file file too large");

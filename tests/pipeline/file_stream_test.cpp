@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "pipeline/au_exception.h"
 #include "pipeline/au_memory_stream.h"
@@ -65,6 +69,72 @@ TEST(FileStream, WriteToAFullDeviceRaisesItsText) {
   } catch (const EAuException& e) {
     EXPECT_STREQ(e.what(), std::strerror(ENOSPC));
   }
+}
+
+// Closing is where NFS and quotas report write-back errors: Close raises the
+// system's text, and a descriptor is never closed twice.
+TEST(FileStream, CloseRaisesTheSystemTextAndClosesOnce) {
+  TempDir dir;
+  const auto file = dir / "a.bin";
+  {
+    TAuFileStream s(file, TAuFileStream::fmCreate);
+    s.WriteBuffer("abc", 3);
+    s.Close();
+    EXPECT_EQ(s.Handle(), -1);
+    EXPECT_NO_THROW(s.Close());
+    EXPECT_THROW(s.WriteBuffer("x", 1), EAuException) << "a closed stream writes nothing";
+  }
+  EXPECT_EQ(std::filesystem::file_size(file), 3u);
+  {
+    // The descriptor taken from under the stream: close(2) itself fails.
+    TAuFileStream s(file, TAuFileStream::fmOpenRead);
+    ASSERT_EQ(::close(s.Handle()), 0);
+    try {
+      s.Close();
+      FAIL() << "a failed close passed";
+    } catch (const EAuException& e) {
+      EXPECT_STREQ(e.what(), std::strerror(EBADF));
+    }
+    EXPECT_EQ(s.Handle(), -1);
+  }
+  {
+    // Once closed, destroying the stream leaves alone the next file that
+    // got the same descriptor number.
+    auto s = std::make_unique<TAuFileStream>(file, TAuFileStream::fmOpenRead);
+    const int handle = s->Handle();
+    s->Close();
+    TAuFileStream next(file, TAuFileStream::fmOpenRead);
+    ASSERT_EQ(next.Handle(), handle);
+    s.reset();
+    char c;
+    EXPECT_EQ(next.Read(&c, 1), 1u);
+    EXPECT_EQ(next.LastError(), "");
+  }
+}
+
+// A read that fails is no end of data: ReadUpTo raises the system's text,
+// and the error of one call does not stick to the next.
+TEST(FileStream, FailedReadRaisesAndLastErrorIsPerCall) {
+  TempDir dir;
+  const auto file = dir / "w.bin";
+  TAuFileStream s(file, TAuFileStream::fmCreate);
+  s.WriteBuffer("0123", 4);
+  TAuFileStream writeOnly(file, TAuFileStream::fmOpenWrite);
+  char c[4];
+  EXPECT_EQ(writeOnly.Read(c, 4), 0u);
+  EXPECT_EQ(writeOnly.LastError(), std::strerror(EBADF));
+  EXPECT_EQ(writeOnly.Write("ab", 2), 2u);
+  EXPECT_EQ(writeOnly.LastError(), "");
+  try {
+    writeOnly.ReadUpTo(c, 4);
+    FAIL() << "a failed read passed for the end of the data";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), std::strerror(EBADF));
+  }
+  // The end of the data is a short count, not an error.
+  s.SetPosition(2);
+  EXPECT_EQ(s.ReadUpTo(c, 4), 2u);
+  EXPECT_EQ(s.ReadUpTo(c, 4), 0u);
 }
 
 TEST(MemoryStream, ReadsWritesAndSeeksWithinBounds) {

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "codecs/wav_in.h"
+#include "codecs/wave_converter.h"
 #include "pipeline/au_exception.h"
 #include "pipeline/au_memory_stream.h"
+#include "platform/compression_manager.h"
 #include "tests/wav/wav_test_support.h"
 
 using namespace wavtest;
@@ -403,4 +407,195 @@ TEST(WaveInTest, MissingFileRaisesTheSystemError) {
   TWaveIn in;
   in.SetFileName("/nonexistent/dir/x.wav");
   EXPECT_THROW(in.Channels(), EAuException);
+}
+
+namespace {
+
+// MPEG Layer 3 data inside a WAV file (tag $55) whose header claims the
+// given average byte rate; the "fact" frame count is not used for it.
+std::vector<uint8_t> Mp3InWave(const std::vector<uint8_t>& mp3, uint16_t channels, uint32_t rate,
+                               uint32_t bytesPerSecond) {
+  std::vector<uint8_t> fmt, fact, chunks;
+  Put16(fmt, 0x55);
+  Put16(fmt, channels);
+  Put32(fmt, rate);
+  Put32(fmt, bytesPerSecond);
+  Put16(fmt, 1);
+  Put16(fmt, 0);
+  Put16(fmt, 12);
+  // The MPEG Layer 3 extra bytes: ID, flags, block size, frames per block, codec delay.
+  Put16(fmt, 1);
+  Put32(fmt, 2);
+  Put16(fmt, 1044);
+  Put16(fmt, 1);
+  Put16(fmt, 1393);
+  Put32(fact, 0);
+  PutChunk(chunks, "fmt ", fmt);
+  PutChunk(chunks, "fact", fact);
+  PutChunk(chunks, "data", mp3);
+  return Riff(chunks);
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+}  // namespace
+
+// A read that fails part-way through a file is the failure it is, never the
+// end of the data, in every way the reader reads: PCM, float, both ADPCM
+// kinds and the MPEG Layer 3 conversion; in the header too.
+TEST(WaveInTest, ReadErrorsRaiseTheSystemErrorInEveryPath) {
+  TTempDir dir;
+  const std::string eio = std::strerror(EIO);
+  struct Case {
+    const char* name;
+    const char* options;
+  } cases[] = {{"pcm", "-ac 2 -c:a pcm_s16le"},        {"float32", "-ac 2 -c:a pcm_f32le"},
+               {"float64", "-ac 1 -c:a pcm_f64le"},    {"ima", "-ac 2 -c:a adpcm_ima_wav"},
+               {"msadpcm", "-ac 1 -c:a adpcm_ms"},     {"mp3", "-ac 2 -c:a libmp3lame -b:a 128k -f wav"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = dir / (std::string(c.name) + ".wav");
+    Ffmpeg("sine=frequency=440:sample_rate=44100:duration=1.5", c.options, file);
+    const int64_t size = static_cast<int64_t>(fs::file_size(file));
+
+    TWaveIn byName;
+    byName.SetFileName(file.string());
+    const auto whole = ReadAll(byName);
+    ASSERT_FALSE(whole.empty());
+    {
+      // Without a failure the faulty stream is the file itself.
+      auto stream = FaultyFile(file, -1);
+      TWaveIn in;
+      in.SetStream(stream.get());
+      EXPECT_EQ(ReadAll(in), whole);
+    }
+    for (const int64_t failAt : {size * 6 / 10, int64_t{30}}) {
+      SCOPED_TRACE(failAt);
+      auto stream = FaultyFile(file, failAt);
+      TWaveIn in;
+      in.SetStream(stream.get());
+      EXPECT_EQ(ErrorOf([&] { ReadAll(in); }), eio);
+      in.Reset();
+    }
+    {
+      // An open that failed keeps nothing open: the next query reads again.
+      auto stream = FaultyFile(file, 30);
+      TWaveIn in;
+      in.SetStream(stream.get());
+      EXPECT_EQ(ErrorOf([&] { in.Channels(); }), eio);
+      EXPECT_EQ(in.OpenCount, 0);
+      stream->FailAt = -1;
+      EXPECT_EQ(in.Channels(), c.name == std::string("float64") || c.name == std::string("msadpcm") ? 1 : 2);
+    }
+  }
+}
+
+// A VBR file whose header claims 320 kbit/s: the whole data chunk is decoded,
+// sample for sample what ffmpeg makes of the same MP3.
+TEST(WaveInTest, VariableBitRateMpegInWaveDecodesToTheEnd) {
+  TTempDir dir;
+  const auto mp3 = dir / "vbr.mp3";
+  // A bare stream (no ID3 tag, no Xing frame), as WAV files carry it, so
+  // that ffmpeg decodes every frame of it as the reader does.
+  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=20",
+         "-ac 2 -c:a libmp3lame -q:a 7 -write_xing 0 -id3v2_version 0", mp3);
+  const auto bytes = ReadFile(mp3);
+  // Far below the claimed rate: the old estimate held a tenth of the frames.
+  ASSERT_LT(bytes.size() * 8 / 20, 100000u);
+  const auto file = dir / "vbr.wav";
+  WriteFile(file, Mp3InWave(bytes, 2, 44100, 40000));
+  TWaveIn in;
+  in.SetFileName(file.string());
+  const TOpened o = Open(in);
+  EXPECT_EQ(o.Type, TWavType::wtACM);
+  EXPECT_TRUE(o.Valid);
+  const auto ours = ReadAll(in);
+  const auto theirs = FfmpegDecode(mp3, "s16le", dir.Path);
+  ASSERT_GE(theirs.size(), 20u * 44100 * 4);
+  EXPECT_EQ(ours.size(), theirs.size());
+  EXPECT_TRUE(ours == theirs);
+  EXPECT_EQ(o.Size, static_cast<int64_t>(theirs.size()));
+}
+
+// A sample rate outside 1 Hz ... 768 kHz is a damaged header: the file is not
+// valid and nothing of its format is taken.
+TEST(WaveInTest, SampleRatesOutsideTheEngineRangeAreRefused) {
+  const std::vector<uint8_t> data(64, 7);
+  for (const uint32_t rate : {0u, 768001u, uint32_t{INT_MAX}, 0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(rate);
+    TOpened o;
+    EXPECT_TRUE(ReadImage(PcmWave(2, rate, 16, data), &o).empty());
+    EXPECT_FALSE(o.Valid);
+    EXPECT_EQ(o.Type, TWavType::wtUnsupported);
+    EXPECT_EQ(o.Rate, 0);
+    EXPECT_EQ(o.Channels, 0);
+  }
+  for (const uint32_t rate : {1u, 768000u}) {
+    SCOPED_TRACE(rate);
+    TOpened o;
+    EXPECT_EQ(ReadImage(PcmWave(2, rate, 16, data), &o), data);
+    EXPECT_TRUE(o.Valid);
+    EXPECT_EQ(o.Rate, static_cast<int>(rate));
+  }
+}
+
+// A conversion stopped by a full destination goes on where it stopped: the
+// PCM handed out in small destinations is, byte for byte, that of one large
+// destination, whether a decoded MPEG frame is split across them or not.
+TEST(CompressionManagerTest, AConversionGoesOnAcrossFullDestinations) {
+  TTempDir dir;
+  const auto mp3 = dir / "cbr.mp3";
+  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0",
+         mp3);
+  std::vector<uint8_t> source = ReadFile(mp3);
+  std::vector<uint8_t> sourceFormat, targetFormat(TWaveConverter::FormatRecordSize, 0);
+  Put16(sourceFormat, 0x55);
+  Put16(sourceFormat, 2);
+  Put32(sourceFormat, 44100);
+  Put32(sourceFormat, 16000);
+  Put16(sourceFormat, 1);
+  Put16(sourceFormat, 0);
+  Put16(sourceFormat, 0);
+  targetFormat[0] = 1;
+  ASSERT_EQ(acmFormatSuggest(nullptr, sourceFormat.data(), targetFormat.data(), 129, AcmFormatSuggestWFormatTag),
+            AcmNoError);
+  auto convert = [&](size_t destBytes) {
+    std::vector<uint8_t> pcm;
+    HACMSTREAM stream = nullptr;
+    EXPECT_EQ(acmStreamOpen(&stream, nullptr, sourceFormat.data(), targetFormat.data(), nullptr, 0, 0,
+                            AcmStreamOpenNonRealtime),
+              AcmNoError);
+    size_t consumed = 0;
+    for (int calls = 0; calls < 100000; ++calls) {
+      std::vector<uint8_t> dest(destBytes);
+      TAcmStreamHeader header;
+      header.cbStruct = sizeof header;
+      header.pbSrc = source.data() + consumed;
+      header.cbSrcLength = static_cast<uint32_t>(source.size() - consumed);
+      header.pbDst = dest.data();
+      header.cbDstLength = static_cast<uint32_t>(dest.size());
+      EXPECT_EQ(acmStreamPrepareHeader(stream, &header, 0), AcmNoError);
+      EXPECT_EQ(acmStreamConvert(stream, &header, AcmStreamConvertBlockAlign | AcmStreamConvertEnd), AcmNoError);
+      EXPECT_EQ(acmStreamUnprepareHeader(stream, &header, 0), AcmNoError);
+      EXPECT_EQ(header.cbDstLengthUsed % 4, 0u) << "whole frames only";
+      consumed += header.cbSrcLengthUsed;
+      pcm.insert(pcm.end(), dest.begin(), dest.begin() + header.cbDstLengthUsed);
+      if (header.cbDstLength - header.cbDstLengthUsed >= 4) break;
+    }
+    EXPECT_EQ(consumed, source.size());
+    EXPECT_EQ(acmStreamClose(stream, 0), AcmNoError);
+    return pcm;
+  };
+  const auto whole = convert(1 << 22);
+  EXPECT_EQ(whole, FfmpegDecode(mp3, "s16le", dir.Path));
+  EXPECT_EQ(convert(4000), whole);      // less than one MPEG frame per destination
+  EXPECT_EQ(convert(4 * 1152), whole);  // exactly one
+  EXPECT_EQ(convert(4 * 1153), whole);
 }

@@ -99,11 +99,9 @@ TEST(WaveOutTest, ImaAdpcmHeadersAndFfmpegDecode) {
     EXPECT_EQ(U16(bytes, 38), c.spb);
     EXPECT_EQ(U32(bytes, 28), c.bytesPerSecond);
     EXPECT_EQ(U32(bytes, 48), frames);
-    const uint32_t blocks = static_cast<uint32_t>(std::llrint(double(frames) / c.spb));
-    EXPECT_EQ(U32(bytes, 56), blocks * 512);
-    // ceil(frames / spb) blocks are written; a header that was not patched
-    // declares round(frames / spb).
+    // ceil(frames / spb) blocks are written, and the data chunk holds them.
     const size_t written = (frames + c.spb - 1) / c.spb;
+    EXPECT_EQ(U32(bytes, 56), written * 512);
     EXPECT_EQ(bytes.size(), 60 + written * 512);
     TWaveIn in;
     in.SetFileName(file.string());
@@ -126,20 +124,58 @@ TEST(WaveOutTest, ImaAdpcmHeadersAndFfmpegDecode) {
   }
 }
 
-TEST(WaveOutTest, ImaInputOfWholeBlocksGetsATrailingSilentBlock) {
+// The chunk sizes cover exactly the blocks written: ceil(frames / SPB) of
+// them, the last one silent where the frames did not fill it, and none after
+// the data chunk when the frames fill whole blocks (121200 = 240 x 505).
+TEST(WaveOutTest, ImaChunkSizesCoverExactlyWhatWasWritten) {
   TTempDir dir;
-  const auto file = dir / "ima.wav";
-  TGeneratorInput gen(1, 8000, 16, 2 * 1017);
-  gen.Sample = [](int64_t, int) { return 0; };
+  struct Case {
+    int channels;
+    int64_t frames;
+    uint32_t spb;
+  } cases[] = {{2, 121200, 505}, {2, 121201, 505}, {2, 121199, 505}, {2, 121200 + 100, 505},
+               {1, 2 * 1017, 1017}, {1, 1, 1017}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.frames) + " frames");
+    const auto file = dir / "ima.wav";
+    TGeneratorInput gen(c.channels, 44100, 16, c.frames);
+    gen.Sample = [](int64_t f, int ch) { return static_cast<int32_t>(9000 * std::sin(0.02 * f + ch)); };
+    TWriteRun w(gen, file);
+    w.Out.SetWavType(TWavType::wtDVIADPCM);
+    ASSERT_TRUE(RunToEnd(w.Out));
+    EXPECT_EQ(w.Out.ExceptionMessage, "");
+    const auto bytes = ReadFile(file);
+    const uint64_t blocksInFile = (bytes.size() - 60) / 512;
+    EXPECT_EQ((bytes.size() - 60) % 512, 0u);
+    EXPECT_EQ(blocksInFile, (c.frames + c.spb - 1) / c.spb);
+    EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+    EXPECT_EQ(U32(bytes, 56), bytes.size() - 60);
+    EXPECT_EQ(U32(bytes, 48), c.frames);
+    // ffmpeg and sox decode the blocks of the data chunk: all of the file's.
+    EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), blocksInFile * c.spb * c.channels);
+    EXPECT_EQ(SoxInfo(file, "-s"), std::to_string(blocksInFile * c.spb));
+    TWaveIn in;
+    in.SetFileName(file.string());
+    EXPECT_EQ(ReadAll(in).size(), static_cast<size_t>(c.frames) * 2 * c.channels);
+  }
+}
+
+// A source that delivers less than it announced: the header still covers
+// the blocks that were written, and counts the frames that came.
+TEST(WaveOutTest, ImaHeaderFollowsWhatTheInputDelivered) {
+  TTempDir dir;
+  const auto file = dir / "short-ima.wav";
+  TGeneratorInput gen(2, 44100, 16, 2000);
+  gen.AnnouncedSize = 20000 * 4;
   TWriteRun w(gen, file);
   w.Out.SetWavType(TWavType::wtDVIADPCM);
   ASSERT_TRUE(RunToEnd(w.Out));
   const auto bytes = ReadFile(file);
-  ASSERT_EQ(bytes.size(), 60u + 3 * 512);
-  EXPECT_EQ(U32(bytes, 56), 2u * 512);
-  const std::vector<uint8_t> last(bytes.end() - 512, bytes.end());
-  EXPECT_EQ(U16(last, 0), 0);
-  for (size_t i = 4; i < last.size(); ++i) ASSERT_EQ(last[i], 0) << i;
+  ASSERT_EQ(bytes.size(), 60u + 4 * 512);
+  EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(U32(bytes, 56), 4u * 512);
+  EXPECT_EQ(U32(bytes, 48), 2000u);
+  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), 4u * 505 * 2);
 }
 
 TEST(WaveOutTest, SettersRefuseWhatTheyCannotWrite) {
@@ -169,7 +205,8 @@ TEST(WaveOutTest, UnknownLengthIsPatchedFromTheFile) {
     EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
     if (ima) {
       EXPECT_EQ(U32(bytes, 56), bytes.size() - 60);
-      EXPECT_EQ(U32(bytes, 48), (bytes.size() - 60) / 512 * 505);
+      EXPECT_EQ(bytes.size(), 60u + 6 * 512);
+      EXPECT_EQ(U32(bytes, 48), 3000u);
     } else {
       EXPECT_EQ(U32(bytes, 40), 12000u);
       EXPECT_EQ(SoxInfo(file, "-s"), "3000");
@@ -259,11 +296,13 @@ TEST(WaveOutTest, AppendingPcm) {
 TEST(WaveOutTest, AppendingImaAdpcmAddsWholeBlocks) {
   TTempDir dir;
   const auto file = dir / "append-ima.wav";
+  // Two whole blocks, then one and a bit.
   TGeneratorInput first(2, 44100, 16, 1010);
   TWriteRun w(first, file);
   w.Out.SetWavType(TWavType::wtDVIADPCM);
   ASSERT_TRUE(RunToEnd(w.Out));
   const size_t before = ReadFile(file).size();
+  EXPECT_EQ(before, 60u + 2 * 512);
   TGeneratorInput second(2, 44100, 16, 600);
   w.Out.SetInput(&second);
   w.Out.SetFileMode(TFileOutputMode::foAppend);
@@ -274,8 +313,21 @@ TEST(WaveOutTest, AppendingImaAdpcmAddsWholeBlocks) {
   const auto bytes = ReadFile(file);
   EXPECT_EQ(bytes.size(), before + 2 * 512);
   EXPECT_EQ(U32(bytes, 56), bytes.size() - 60);
-  EXPECT_EQ(U32(bytes, 48), (bytes.size() - 60) / 512 * 505);
+  EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
+  // The blocks of the first run, then the frames of the second.
+  EXPECT_EQ(U32(bytes, 48), 2u * 505 + 600);
   EXPECT_EQ(Probe(file, "codec_name"), "adpcm_ima_wav");
+  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), 4u * 505 * 2);
+  // Appending again to the appended file keeps it whole.
+  TGeneratorInput third(2, 44100, 16, 505);
+  w.Out.SetInput(&third);
+  ASSERT_TRUE(RunToEnd(w.Out));
+  const auto again = ReadFile(file);
+  EXPECT_EQ(again.size(), before + 3 * 512);
+  EXPECT_EQ(U32(again, 56), again.size() - 60);
+  EXPECT_EQ(U32(again, 4), again.size() - 8);
+  EXPECT_EQ(U32(again, 48), 4u * 505 + 505);
+  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), 5u * 505 * 2);
 }
 
 TEST(WaveOutTest, AppendingToOtherKindsFails) {
@@ -340,6 +392,73 @@ TEST(WaveOutTest, WriteAndReadFailuresEndTheRunWithTheError) {
     // The header tells the truth about what was written.
     const auto bytes = ReadFile(file);
     EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+  }
+}
+
+// A source whose file fails part-way through fails the run with the
+// system's error; the output is not padded out as if the data had ended.
+TEST(WaveOutTest, ReadErrorOfTheSourceFailsTheRun) {
+  TTempDir dir;
+  const auto src = dir / "src.wav";
+  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a pcm_s16le", src);
+  const int64_t fullData = 2 * 44100 * 4;
+  auto stream = FaultyFile(src, static_cast<int64_t>(fs::file_size(src)) * 6 / 10);
+  TWaveIn in;
+  in.SetStream(stream.get());
+  const auto file = dir / "out.wav";
+  TWriteRun w(in, file);
+  bool reported = false;
+  w.Out.OnThreadException = [&reported](TComponent*) { reported = true; };
+  ASSERT_TRUE(RunToEnd(w.Out));
+  EXPECT_TRUE(reported);
+  EXPECT_EQ(w.Out.ExceptionMessage, std::strerror(EIO));
+  const auto bytes = ReadFile(file);
+  EXPECT_LT(bytes.size(), 44u + fullData);
+  EXPECT_EQ(U32(bytes, 40), bytes.size() - 44);
+}
+
+namespace {
+
+// A WAV sink whose file reports an error when it is closed.
+class TCloseFailingWaveOut : public TWaveOut {
+ public:
+  int CloseErrno = EDQUOT;
+
+ protected:
+  void Prepare() override {
+    TWaveOut::Prepare();
+    auto stream = std::make_unique<TFaultyStream>(std::move(Stream));
+    stream->CloseErrno = CloseErrno;
+    Stream = std::move(stream);
+  }
+};
+
+}  // namespace
+
+// Closing the output is part of finishing it: an error the system reports
+// only at the close fails the run, whatever kind of file was written.
+TEST(WaveOutTest, AFailedCloseFailsTheRun) {
+  TTempDir dir;
+  for (const TWavType type : {TWavType::wtPCM, TWavType::wtDVIADPCM}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    const auto file = dir / "closed.wav";
+    TGeneratorInput gen(2, 44100, 16, 5000);
+    TCloseFailingWaveOut out;
+    out.SetInput(&gen);
+    out.SetFileName(file.string());
+    out.SetWavType(type);
+    bool reported = false;
+    out.OnThreadException = [&reported](TComponent*) { reported = true; };
+    ASSERT_TRUE(RunToEnd(out));
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(out.ExceptionMessage, std::strerror(EDQUOT));
+    EXPECT_FALSE(gen.Busy) << "the input is flushed all the same";
+    // The next run with a close that works succeeds.
+    out.CloseErrno = 0;
+    TGeneratorInput again(2, 44100, 16, 5000);
+    out.SetInput(&again);
+    ASSERT_TRUE(RunToEnd(out));
+    EXPECT_EQ(out.ExceptionMessage, "");
   }
 }
 

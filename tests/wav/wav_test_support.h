@@ -1,10 +1,13 @@
 // Shared pieces of the WAV and converter tests: a per-test temporary folder,
 // the independent tools (ffmpeg, ffprobe, sox), little WAV builders for
-// hand-made headers, a generator source, and a way to run a sink to its end.
+// hand-made headers, a stream that fails like a disk, a generator source, and
+// a way to run a sink to its end.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -14,10 +17,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "pipeline/au_exception.h"
+#include "pipeline/au_file_stream.h"
 #include "pipeline/au_input.h"
 #include "pipeline/au_output.h"
 #include "pipeline/main_thread_invoker.h"
@@ -175,6 +181,54 @@ inline std::vector<uint8_t> PcmWave(uint16_t channels, uint32_t rate, uint16_t b
   PutChunk(chunks, "fmt ", FormatBody(1, channels, rate, static_cast<uint16_t>(channels * bits / 8), bits));
   PutChunk(chunks, "data", data);
   return Riff(chunks);
+}
+
+// A stream over another that goes wrong the way a disk or a network share
+// does: reads that reach FailAt give the bytes before it and then the
+// system's EIO error (as a pulled USB stick does part-way through a file),
+// and Close, once the inner stream is closed, reports CloseErrno (a
+// write-back error that NFS or a quota reports only at the close).
+class TFaultyStream : public TStream {
+ public:
+  explicit TFaultyStream(std::unique_ptr<TStream> inner) : Inner(std::move(inner)) {}
+
+  int64_t FailAt = -1;  // -1: reads never fail
+  int CloseErrno = 0;   // 0: the close succeeds
+
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const int64_t at = Inner->Position();
+    if (FailAt >= 0 && at + static_cast<int64_t>(count) > FailAt) {
+      const std::size_t before = static_cast<std::size_t>(std::max<int64_t>(0, FailAt - at));
+      const std::size_t got = Inner->Read(buffer, before);
+      FLastError = std::strerror(EIO);
+      return got;
+    }
+    const std::size_t got = Inner->Read(buffer, count);
+    FLastError = Inner->LastError();
+    return got;
+  }
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    const std::size_t put = Inner->Write(buffer, count);
+    FLastError = Inner->LastError();
+    return put;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return Inner->Seek(offset, origin); }
+  int64_t Size() override { return Inner->Size(); }
+  void SetSize(int64_t size) override { Inner->SetSize(size); }
+  void Close() override {
+    Inner->Close();
+    if (CloseErrno != 0) throw EAuException(std::strerror(CloseErrno));
+  }
+
+ private:
+  std::unique_ptr<TStream> Inner;
+};
+
+// A file opened for reading behind a TFaultyStream.
+inline std::unique_ptr<TFaultyStream> FaultyFile(const fs::path& file, int64_t failAt) {
+  auto stream = std::make_unique<TFaultyStream>(std::make_unique<TAuFileStream>(file, TAuFileStream::fmOpenRead));
+  stream->FailAt = failAt;
+  return stream;
 }
 
 // A generator source: 16-bit (or other width) frames from a function of the
