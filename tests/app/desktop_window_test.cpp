@@ -1,11 +1,12 @@
 // The main window as a desktop program (offscreen): its first-run size and
 // column rule, the size and place it remembers, its keys, its texts and
-// accessible names in each language, where its file dialogs start, and the
-// paths of its command line.
+// accessible names in each language, where its file dialogs start, the paths
+// of its command line, and its icon files.
 #include <QAction>
 #include <QDir>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImageReader>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -14,6 +15,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include "app/icons.h"
 #include "app/language_table.h"
 #include "app/main_window.h"
 #include "temp_dir.h"
@@ -102,6 +104,7 @@ class TDesktopWindowTest : public QObject {
   void toolbarAndListHaveAccessibleNames();
   void fileDialogsStartInTheFolderUsedLast();
   void commandLinePathsAreAddedAsADrop();
+  void iconFilesShowTheWindowsIcon();
 };
 
 void TDesktopWindowTest::firstRunShowsTheWholeToolbarAndFilenameAtItsDesignWidth() {
@@ -351,6 +354,29 @@ void TDesktopWindowTest::commandLinePathsAreAddedAsADrop() {
   // Nothing named: the list stays.
   f.form->OpenPaths({});
   QCOMPARE(f.form->Core->Files.Count(), 4);
+}
+
+void TDesktopWindowTest::iconFilesShowTheWindowsIcon() {
+  // The SVG of the icon theme, drawn by Qt's SVG reader, against the
+  // window's own drawing: the same picture within antialiasing.
+  QImageReader reader(QStringLiteral(QUELLMARK_SOURCE_DIR "/desktop/quellmark.svg"));
+  reader.setScaledSize(QSize(48, 48));
+  const QImage svg = reader.read().convertToFormat(QImage::Format_ARGB32);
+  QVERIFY2(!svg.isNull(), qPrintable(reader.errorString()));
+  const QImage drawn = icons::ProgramImage(48).convertToFormat(QImage::Format_ARGB32);
+  double difference = 0;
+  int blue = 0;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 48; ++x) {
+      const QColor a = svg.pixelColor(x, y);
+      const QColor b = drawn.pixelColor(x, y);
+      difference += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) +
+                    std::abs(a.alpha() - b.alpha());
+      if (b == QColor(0x2f, 0x6f, 0xd0)) ++blue;
+    }
+  }
+  QVERIFY(blue > 48 * 48 / 3);
+  QVERIFY2(difference / (48 * 48 * 4) < 4.0, qPrintable(QString::number(difference / (48 * 48 * 4))));
 }
 
 QTEST_MAIN(TDesktopWindowTest)
