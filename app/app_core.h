@@ -22,10 +22,10 @@ class TAppCore {
   TAppCore(const TAppCore&) = delete;
   TAppCore& operator=(const TAppCore&) = delete;
 
-  // Reads the fifteen keys from an INI file (a missing file gives defaults)
+  // Reads the settings from an INI file (a missing file gives defaults)
   // and applies "threadPrioriry" to the WAV sink, as at program start.
   void LoadSettings(const std::filesystem::path& file);
-  // Writes the fifteen keys; raises "Unable to write to %s".
+  // Writes every key; raises "Unable to write to %s".
   void SaveSettings(const std::filesystem::path& file) const;
 
   // Applies <LanguageDir>/<name>.ini to the texts; a missing file changes

@@ -14,7 +14,12 @@
 #include "app/settings.h"
 #include "pipeline/au_output.h"
 
-inline constexpr const char* kAppCaption = "Quellmark Audio Converter 1.1";
+// The project's version, from the build.
+#ifndef QUELLMARK_VERSION
+#define QUELLMARK_VERSION "1.1"
+#endif
+inline constexpr const char* kAppVersion = QUELLMARK_VERSION;
+inline constexpr const char* kAppCaption = "Quellmark Audio Converter " QUELLMARK_VERSION;
 inline constexpr const char* kRunModeConvert = "convert";
 inline constexpr const char* kRunModeGrab = "grab";
 // A listed file whose format has no source in this build; %s is its extension.

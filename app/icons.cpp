@@ -216,20 +216,37 @@ QIcon RowFailed() {
   });
 }
 
-QIcon Program() {
-  return Draw([](QPainter& p) {
-    p.setPen(Qt::NoPen);
-    p.setBrush(kBlue);
-    p.drawRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
-    p.setPen(Pen(Qt::white, 1.8));
-    QPainterPath wave;
-    wave.moveTo(3.5, 12);
-    wave.cubicTo(5.5, 4, 7.5, 4, 9.5, 12);
-    wave.cubicTo(11.5, 20, 13.5, 20, 15, 12);
-    p.drawPath(wave);
-    p.drawLine(QPointF(15, 12), QPointF(20.5, 12));
-    p.drawPolyline(QPolygonF({QPointF(17.5, 9), QPointF(20.5, 12), QPointF(17.5, 15)}));
-  });
+namespace {
+
+// desktop/quellmark.svg is the same drawing (the desktop's icon): change both.
+void PaintProgram(QPainter& p) {
+  p.setPen(Qt::NoPen);
+  p.setBrush(kBlue);
+  p.drawRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
+  p.setPen(Pen(Qt::white, 1.8));
+  p.setBrush(Qt::NoBrush);
+  QPainterPath wave;
+  wave.moveTo(3.5, 12);
+  wave.cubicTo(5.5, 4, 7.5, 4, 9.5, 12);
+  wave.cubicTo(11.5, 20, 13.5, 20, 15, 12);
+  p.drawPath(wave);
+  p.drawLine(QPointF(15, 12), QPointF(20.5, 12));
+  p.drawPolyline(QPolygonF({QPointF(17.5, 9), QPointF(20.5, 12), QPointF(17.5, 15)}));
+}
+
+}  // namespace
+
+QIcon Program() { return Draw(PaintProgram); }
+
+QImage ProgramImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 24.0, size / 24.0);
+  PaintProgram(p);
+  p.end();
+  return image;
 }
 
 }  // namespace icons

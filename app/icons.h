@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 
 namespace icons {
 
@@ -24,5 +25,7 @@ QIcon RowFailed();
 
 // The program: a sound wave passing through an arrow.
 QIcon Program();
+// The same drawing as an image of any size (the desktop's icon files).
+QImage ProgramImage(int size);
 
 }  // namespace icons

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -20,7 +21,12 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -54,6 +60,19 @@ QUrl UrlOfPath(const std::string& path) {
 }
 
 enum Column { colFilename, colLength, colSamplerate, colBitrate, colPath };
+
+// "Filename" takes the list's width less the three number columns and this
+// much for the list's frame and a vertical scroll bar (231 with the number
+// columns at their design width of 70).
+constexpr int kListChrome = 21;
+// "Filename" on the first run, and the rows the first-run list shows.
+constexpr int kFilenameWidth = 250;
+constexpr int kFirstRunRows = 14;
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
+}
 
 }  // namespace
 
@@ -104,7 +123,6 @@ TForm1::TForm1(std::filesystem::path settingsFile, std::filesystem::path languag
     : QMainWindow(parent) {
   setObjectName("Form1");
   setWindowIcon(icons::Program());
-  resize(640, 420);
 
   // Events of the sinks' worker threads reach this thread through the
   // invoker: a queued call runs whatever is pending.
@@ -120,15 +138,12 @@ TForm1::TForm1(std::filesystem::path settingsFile, std::filesystem::path languag
   MessageBox = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
   ShowModal = [](QDialog& dialog) { dialog.exec(); };
   ChooseFiles = [this] {
-    return QFileDialog::getOpenFileUrls(this, QString(), UrlOfPath(Core->Settings.OutputDir), OpenDialogFilter(),
-                                        nullptr, QFileDialog::Options(), {QStringLiteral("file")});
+    return QFileDialog::getOpenFileUrls(this, QString(), UrlOfPath(DialogFolder()), OpenDialogFilter(), nullptr,
+                                        QFileDialog::Options(), {QStringLiteral("file")});
   };
   ChooseFolder = [this] {
-    std::error_code ec;
-    const std::string& start = Core->Settings.OutputDir;
-    return QFileDialog::getExistingDirectoryUrl(
-        this, QString(), std::filesystem::is_directory(start, ec) ? UrlOfPath(start) : QUrl(),
-        QFileDialog::ShowDirsOnly, {QStringLiteral("file")});
+    return QFileDialog::getExistingDirectoryUrl(this, QString(), UrlOfPath(DialogFolder()),
+                                                QFileDialog::ShowDirsOnly, {QStringLiteral("file")});
   };
 
   Core = std::make_unique<TAppCore>(*this);
@@ -147,6 +162,7 @@ TForm1::TForm1(std::filesystem::path settingsFile, std::filesystem::path languag
   FormAbout = new TFormAbout(this);
   Core->LoadSettings(SettingsFile);
   LoadLanguage(Core->Settings.Language);
+  RestoreGeometry();
 }
 
 TForm1::~TForm1() {
@@ -188,6 +204,7 @@ void TForm1::BuildMenus() {
   MExit = action(MFile, "MExit", &TForm1::MExitClick);
 
   MList = menuBar()->addMenu(QString());
+  MSelectAll = action(MList, "MSelectAll", &TForm1::MSelectAllClick);
   MCheckAll = action(MList, "MCheckAll", &TForm1::MCheckAllClick);
   MUncheckAll = action(MList, "MUncheckAll", &TForm1::MUncheckAllClick);
 
@@ -214,6 +231,18 @@ void TForm1::BuildMenus() {
   MHelp = menuBar()->addMenu(QString());
   MAbout = action(MHelp, "MAbout", &TForm1::MAboutClick);
 
+  // The desktop's usual keys, shown beside the entries.
+  MAddFiles->setShortcut(QKeySequence::Open);
+  MAddFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  MDelete->setShortcut(QKeySequence::Delete);
+  MExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  MSelectAll->setShortcut(QKeySequence::SelectAll);
+  MStart->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  MPause->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  MStop->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
+  MSettings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  MAbout->setShortcut(QKeySequence(Qt::Key_F1));
+
   MAddFiles->setIcon(icons::AddFiles());
   MAddFolder->setIcon(icons::AddFolder());
   MDelete->setIcon(icons::Delete());
@@ -236,26 +265,26 @@ void TForm1::BuildToolBar() {
   ToolBar1->setMovable(false);
   ToolBar1->setIconSize(QSize(24, 24));
   ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  auto button = [this](const char* name, const char* caption, const QIcon& icon,
-                       std::function<void()> handler) {
-    auto* a = ToolBar1->addAction(icon, caption);
+  // The captions come with the language (ApplyTexts).
+  auto button = [this](const char* name, const QIcon& icon, std::function<void()> handler) {
+    auto* a = ToolBar1->addAction(icon, QString());
     a->setObjectName(name);
     connect(a, &QAction::triggered, this, [this, handler] { Guarded(handler); });
     return a;
   };
-  tbAddFolder = button("tbAddFolder", "Add Folder", icons::AddFolder(), [this] { MAddFolderClick(); });
-  tbAddFiles = button("tbAddFiles", "Add Files", icons::AddFiles(), [this] { MAddFilesClick(); });
-  tbDelete = button("tbDelete", "Delete", icons::Delete(), [this] { MDeleteClick(); });
-  tbClear = button("tbClear", "Clear", icons::Clear(), [this] { MClearClick(); });
+  tbAddFolder = button("tbAddFolder", icons::AddFolder(), [this] { MAddFolderClick(); });
+  tbAddFiles = button("tbAddFiles", icons::AddFiles(), [this] { MAddFilesClick(); });
+  tbDelete = button("tbDelete", icons::Delete(), [this] { MDeleteClick(); });
+  tbClear = button("tbClear", icons::Clear(), [this] { MClearClick(); });
   ToolBar1->addSeparator();
-  tbConvert = button("tbConvert", "Convert", icons::Convert(), [this] { tbConvertClick(); });
-  tbPause = button("tbPause", "Pause", icons::Pause(), [this] { tbPauseClick(); });
-  tbStop = button("tbStop", "Stop", icons::Stop(), [this] { tbStopClick(); });
+  tbConvert = button("tbConvert", icons::Convert(), [this] { tbConvertClick(); });
+  tbPause = button("tbPause", icons::Pause(), [this] { tbPauseClick(); });
+  tbStop = button("tbStop", icons::Stop(), [this] { tbStopClick(); });
   ToolBar1->addSeparator();
-  tbSettings = button("tbSettings", "Settings", icons::Settings(), [this] { MSettingsClick(); });
+  tbSettings = button("tbSettings", icons::Settings(), [this] { MSettingsClick(); });
   ToolBar1->addSeparator();
-  tbEject = button("tbEject", "Eject", icons::Eject(), [this] { MEject->trigger(); });
-  tbCloseTray = button("tbCloseTray", "Close Tray", icons::CloseTray(), [this] { MCloseTray->trigger(); });
+  tbEject = button("tbEject", icons::Eject(), [this] { MEject->trigger(); });
+  tbCloseTray = button("tbCloseTray", icons::CloseTray(), [this] { MCloseTray->trigger(); });
 }
 
 void TForm1::BuildList() {
@@ -285,7 +314,7 @@ void TForm1::BuildList() {
   for (int c : {colLength, colSamplerate, colBitrate}) {
     ListView1->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
   }
-  ListView1->setColumnWidth(colFilename, 250);
+  ListView1->setColumnWidth(colFilename, kFilenameWidth);
   for (int c : {colLength, colSamplerate, colBitrate}) ListView1->setColumnWidth(c, 70);
   ListView1->setColumnWidth(colPath, 0);
   ListView1->setColumnHidden(colPath, true);
@@ -403,6 +432,9 @@ void TForm1::LoadLanguage(const std::string& name) {
   MLangRussian->setChecked(name == "Russian");
   Core->LoadLanguage(name);
   ApplyTexts();
+  // New header texts may need wider number columns.
+  FormResize();
+  if (isVisible()) FitToolBar();
 }
 
 void TForm1::ApplyTexts() {
@@ -419,6 +451,7 @@ void TForm1::ApplyTexts() {
   MList->setTitle(text("MList.Caption"));
   MCheckAll->setText(text("MCheckAll.Caption"));
   MUncheckAll->setText(text("MUncheckAll.Caption"));
+  MSelectAll->setText(text("MSelectAll.Caption"));
   MConvert->setTitle(text("MConvert.Caption"));
   MStart->setText(text("MStart.Caption"));
   MPause->setText(text("MPause.Caption"));
@@ -438,6 +471,12 @@ void TForm1::ApplyTexts() {
   for (int c = colFilename; c <= colBitrate; ++c) {
     ListView1->headerItem()->setText(c, Q(t.Text("ListView1.Column[" + std::to_string(c) + "].Caption")));
   }
+  ListView1->setAccessibleName(text("ListView1.AccessibleName"));
+  Gauge1->setAccessibleName(text("Gauge1.AccessibleName"));
+  for (QAction* a : {tbAddFolder, tbAddFiles, tbDelete, tbClear, tbConvert, tbPause, tbStop, tbSettings, tbEject,
+                     tbCloseTray}) {
+    a->setText(Q(t.Text(a->objectName().toStdString() + ".Caption")));
+  }
   tbEject->setToolTip(text("tbEject.Hint"));
   tbCloseTray->setToolTip(text("tbCloseTray.Hint"));
   tbAddFiles->setToolTip(text("tbAddFiles.Hint"));
@@ -448,6 +487,14 @@ void TForm1::ApplyTexts() {
   tbPause->setToolTip(text("tbPause.Hint"));
   tbStop->setToolTip(text("tbStop.Hint"));
   tbSettings->setToolTip(text("tbSettings.Hint"));
+  // A screen reader reads a button's caption as its name and its hint as
+  // the description.
+  for (QAction* a : ToolBar1->actions()) {
+    if (QWidget* b = ToolBar1->widgetForAction(a); b != nullptr && !a->isSeparator()) {
+      b->setAccessibleName(a->text());
+      b->setAccessibleDescription(a->toolTip());
+    }
+  }
   FormSettings->ApplyTexts(t);
   FormAbout->ApplyTexts(t);
 }
@@ -479,13 +526,34 @@ void TForm1::MAddFilesClick() {
     if (url.isLocalFile()) paths.push_back(PathOfUrl(url));
   }
   if (paths.empty()) return;
+  Core->Settings.LastFolder = std::filesystem::path(paths.front()).parent_path().string();
   ShowAddErrors(Core->AddPaths(paths));
 }
 
 void TForm1::MAddFolderClick() {
   const QUrl folder = ChooseFolder();
   if (folder.isEmpty() || !folder.isLocalFile()) return;
+  Core->Settings.LastFolder = PathOfUrl(folder);
   ShowAddErrors(Core->AddFolder(PathOfUrl(folder)));
+}
+
+void TForm1::OpenPaths(const std::vector<std::string>& paths) {
+  std::vector<std::string> absolute;
+  for (const std::string& path : paths) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    absolute.push_back(ec ? path : full.lexically_normal().string());
+  }
+  Guarded([&] { ShowAddErrors(Core->DropPaths(absolute)); });
+}
+
+std::string TForm1::DialogFolder() const {
+  if (IsDirectory(Core->Settings.LastFolder)) return Core->Settings.LastFolder;
+  for (const QString& music : QStandardPaths::standardLocations(QStandardPaths::MusicLocation)) {
+    const std::string folder = QFile::encodeName(music).toStdString();
+    if (IsDirectory(folder)) return folder;
+  }
+  return QFile::encodeName(QDir::homePath()).toStdString();
 }
 
 void TForm1::StDropFiles1DropFiles(const QList<QUrl>& dropped) {
@@ -505,6 +573,7 @@ void TForm1::MDeleteClick() {
 void TForm1::MClearClick() { Core->Files.Clear(); }
 void TForm1::MCheckAllClick() { Core->Files.SetAllChecked(true); }
 void TForm1::MUncheckAllClick() { Core->Files.SetAllChecked(false); }
+void TForm1::MSelectAllClick() { ListView1->selectAll(); }
 void TForm1::MExitClick() { close(); }
 void TForm1::MStartClick() { Core->Driver.MStartClick(); }
 void TForm1::MPauseClick() { Core->Driver.MPauseClick(); }
@@ -535,19 +604,107 @@ void TForm1::MLangRussianClick() {
 
 void TForm1::FormShow() { FormSettings->ComboBoxDrives->clear(); }
 
+int TForm1::NumberColumnWidth(int column) const {
+  // The width grows with the font, so a typical value is never cut, and with
+  // the header, so a longer word of another language is not either. The
+  // value is measured as the list draws a cell (its padding included).
+  QStyleOptionViewItem cell;
+  cell.initFrom(ListView1);
+  cell.font = ListView1->font();
+  cell.fontMetrics = ListView1->fontMetrics();
+  cell.features = QStyleOptionViewItem::HasDisplay;
+  cell.displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+  cell.text = column == colLength ? QStringLiteral("88:88") : column == colSamplerate ? QStringLiteral("48000 Hz")
+                                                                                      : QStringLiteral("320 kbps");
+  const int value = ListView1->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), ListView1).width();
+  return std::max({70, value, ListView1->header()->sectionSizeHint(column)});
+}
+
 void TForm1::FormResize() {
-  // Three right-aligned number columns of a fixed width, the file name takes
-  // the rest. The width grows with the font, so "44100 Hz" is never cut.
-  const QFontMetrics metrics(ListView1->font());
-  const int number = std::max(70, metrics.horizontalAdvance("48000 Hz") + 20);
-  ListView1->setColumnWidth(colFilename, std::max(120, ListView1->viewport()->width() - 3 * number - 1));
-  for (int c : {colLength, colSamplerate, colBitrate}) ListView1->setColumnWidth(c, number);
+  int numbers = 0;
+  for (int c : {colLength, colSamplerate, colBitrate}) {
+    const int width = NumberColumnWidth(c);
+    ListView1->setColumnWidth(c, width);
+    numbers += width;
+  }
+  // The list's width is already the new one when its resize event comes;
+  // its viewport's is not, so the rule works from the list's.
+  const int rule = ListView1->width() - numbers - kListChrome;
+  // A style whose frame and scroll bar take more than kListChrome would
+  // otherwise get a horizontal scroll bar.
+  const int scrollBar = ListView1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                        ListView1->verticalScrollBar());
+  const int room = ListView1->width() - 2 * ListView1->frameWidth() - scrollBar - numbers;
+  ListView1->setColumnWidth(colFilename, std::max(ListView1->header()->minimumSectionSize(), std::min(rule, room)));
   ListView1->setColumnWidth(colPath, 0);
+}
+
+QSize TForm1::FirstRunSize() const {
+  int numbers = 0;
+  for (int c : {colLength, colSamplerate, colBitrate}) numbers += NumberColumnWidth(c);
+  const int list = kFilenameWidth + numbers + kListChrome;
+  const int width = std::max(list, ToolBar1->sizeHint().width());
+  const int row = QFontMetrics(ListView1->font()).height() + 6;
+  const int height = menuBar()->sizeHint().height() + ToolBar1->sizeHint().height() +
+                     ListView1->header()->sizeHint().height() + kFirstRunRows * row + 2 * ListView1->frameWidth() +
+                     statusBar()->sizeHint().height();
+  QSize size(width, height);
+  if (const QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size());
+  return size;
+}
+
+void TForm1::RestoreGeometry() {
+  const TSettings& s = Core->Settings;
+  if (s.WindowWidth <= 0 || s.WindowHeight <= 0) {
+    resize(FirstRunSize());
+    return;
+  }
+  QRect stored(s.WindowLeft, s.WindowTop, s.WindowWidth, s.WindowHeight);
+  // The stored place counts only while a screen still shows enough of the
+  // window to grab it (a monitor may have gone since); otherwise the window
+  // manager places it.
+  const QScreen* target = nullptr;
+  for (const QScreen* candidate : QGuiApplication::screens()) {
+    const QRect seen = candidate->availableGeometry().intersected(stored);
+    if (seen.width() >= 64 && seen.height() >= 32) {
+      target = candidate;
+      break;
+    }
+  }
+  const QScreen* bounds = target != nullptr ? target : QGuiApplication::primaryScreen();
+  if (bounds != nullptr) stored.setSize(stored.size().boundedTo(bounds->availableGeometry().size()));
+  if (target != nullptr) {
+    setGeometry(stored);
+  } else {
+    resize(stored.size());
+  }
+  if (s.WindowMaximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TForm1::StoreGeometry() {
+  // A window never shown has no place of its own: what was stored stays.
+  if (!shown_) return;
+  TSettings& s = Core->Settings;
+  s.WindowMaximized = isMaximized();
+  const QRect g = (isMaximized() || isFullScreen()) ? normalGeometry() : geometry();
+  if (g.width() <= 0 || g.height() <= 0) return;
+  s.WindowLeft = g.x();
+  s.WindowTop = g.y();
+  s.WindowWidth = g.width();
+  s.WindowHeight = g.height();
+}
+
+void TForm1::FitToolBar() {
+  if (isMaximized() || isFullScreen()) return;
+  int wanted = ToolBar1->sizeHint().width();
+  if (const QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width());
+  if (width() < wanted) resize(wanted, height());
 }
 
 void TForm1::FormClose() {
   if (closed_) return;
   closed_ = true;
+  StoreGeometry();
   try {
     Core->SaveSettings(SettingsFile);
   } catch (const std::exception& e) {
@@ -573,6 +730,7 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 
 void TForm1::showEvent(QShowEvent* event) {
   FormShow();
+  shown_ = true;
   QMainWindow::showEvent(event);
 }
 

@@ -64,6 +64,7 @@ class TForm1 : public QMainWindow, public TDriverView {
   void MClearClick();
   void MCheckAllClick();
   void MUncheckAllClick();
+  void MSelectAllClick();
   void StDropFiles1DropFiles(const QList<QUrl>& dropped);
   void MExitClick();
   // Convert menu and the toolbar's run buttons (routed by RunMode).
@@ -80,6 +81,22 @@ class TForm1 : public QMainWindow, public TDriverView {
   void MLangRussianClick();
   void FormShow();
   void FormResize();
+
+  // Paths named on the program's command line (or by the desktop entry's
+  // %F), added as a drop would add them; relative ones are taken from the
+  // current folder.
+  void OpenPaths(const std::vector<std::string>& paths);
+
+  // Where the Add Files and Add Folder dialogs start: the folder used last,
+  // else the user's Music folder, else the home folder.
+  std::string DialogFolder() const;
+
+  // Wide enough for every toolbar button and for "Filename" at its design
+  // width of 250 beside the number columns; no larger than the screen.
+  QSize FirstRunSize() const;
+  // The width of a number column ("Length", "Samplerate", "Bitrate"): 70,
+  // or what its header in the current language or its widest value needs.
+  int NumberColumnWidth(int column) const;
 
   // The Add Files dialog's filter in Qt's form, from the format catalog and
   // the language's descriptions.
@@ -126,7 +143,7 @@ class TForm1 : public QMainWindow, public TDriverView {
   QMenu* MLanguage;
   QMenu* MHelp;
   QAction *MAddFiles, *MAddFolder, *MDelete, *MClear, *MEject, *MCloseTray, *MExit;
-  QAction *MCheckAll, *MUncheckAll;
+  QAction *MCheckAll, *MUncheckAll, *MSelectAll;
   QAction *MStart, *MPause, *MStop;
   QAction *MGetTracks, *MGrabStart, *MGrabPause, *MGrabStop;
   QAction *MSettings, *MLangEnglish, *MLangRussian, *MAbout;
@@ -151,6 +168,13 @@ class TForm1 : public QMainWindow, public TDriverView {
   void RowAdded(int index);
   void RowChanged(int index);
   void FormClose();
+  // The stored size and position (or the first-run size), before the first
+  // show; the window's state back into the settings when it closes.
+  void RestoreGeometry();
+  void StoreGeometry();
+  // Widens a shown window whose toolbar no longer fits (a language with
+  // longer captions), within the screen.
+  void FitToolBar();
   // Runs a handler, showing what it raises in the standard error box.
   void Guarded(const std::function<void()>& handler);
   // The paths that could not be listed, in one error box once an add is over.
@@ -159,4 +183,5 @@ class TForm1 : public QMainWindow, public TDriverView {
   bool updatingRows_ = false;
   bool popupEnabled_ = true;
   bool closed_ = false;
+  bool shown_ = false;
 };

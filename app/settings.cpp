@@ -10,7 +10,7 @@
 
 namespace {
 
-// The fifteen keys of the program, in the order they are read and written.
+// The keys of the program, in the order they are read and written.
 struct TKey {
   enum class TKind { String, Integer, Boolean };
   const char* Name;
@@ -18,12 +18,19 @@ struct TKey {
   std::string TSettings::*String = nullptr;
   int TSettings::*Integer = nullptr;
   bool TSettings::*Boolean = nullptr;
+  // The window's own state: read and written with the others, never set by
+  // name (quellmark-cli has no window).
+  bool Window = false;
 };
 
 TKey Str(const char* name, std::string TSettings::*field) { return {name, TKey::TKind::String, field}; }
 TKey Int(const char* name, int TSettings::*field) { return {name, TKey::TKind::Integer, nullptr, field}; }
 TKey Bool(const char* name, bool TSettings::*field) {
   return {name, TKey::TKind::Boolean, nullptr, nullptr, field};
+}
+TKey Window(TKey key) {
+  key.Window = true;
+  return key;
 }
 
 const std::vector<TKey>& ProgramKeys() {
@@ -35,7 +42,13 @@ const std::vector<TKey>& ProgramKeys() {
       Str("Bitrate", &TSettings::Bitrate),         Int("oggQuality", &TSettings::oggQuality),
       Int("apeCompression", &TSettings::apeCompression), Int("wavCh", &TSettings::wavCh),
       Int("wavBps", &TSettings::wavBps),           Int("wavSr", &TSettings::wavSr),
-      Int("wavFormat", &TSettings::wavFormat)};
+      Int("wavFormat", &TSettings::wavFormat),
+      Window(Int("WindowLeft", &TSettings::WindowLeft)),
+      Window(Int("WindowTop", &TSettings::WindowTop)),
+      Window(Int("WindowWidth", &TSettings::WindowWidth)),
+      Window(Int("WindowHeight", &TSettings::WindowHeight)),
+      Window(Bool("WindowMaximized", &TSettings::WindowMaximized)),
+      Window(Str("LastFolder", &TSettings::LastFolder))};
   return keys;
 }
 
@@ -147,6 +160,7 @@ bool TSettings::SetByName(std::string_view key, std::string_view value, std::str
   const TKey* program = ProgramKey(key);
   const TFormatSetting* declared = format_catalog::Setting(std::string(key));
   if (program == nullptr && declared == nullptr) return false;
+  if (program != nullptr && program->Window) return false;
   const bool integer = program != nullptr ? program->Kind != TKey::TKind::String
                                           : declared->Kind == TFormatSetting::TKind::Integer;
   int number = 0;

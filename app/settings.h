@@ -1,7 +1,8 @@
 // The settings of the program, kept in memory and stored in the section
-// "Options" of the settings file: the fifteen keys of the program, fields
-// named like their keys, and the keys that formats of the catalog declare
-// beyond them.
+// "Options" of the settings file: the fifteen keys of the program, the keys
+// of the window's own state (its geometry, the folder its file dialogs used
+// last), all fields named like their keys, and the keys that formats of the
+// catalog declare beyond them.
 #pragma once
 
 #include <map>
@@ -49,6 +50,15 @@ struct TSettings : public TFormatOptions {
   int wavBps = 8;
   int wavSr = 22050;
   int wavFormat = 0;
+  // The window's state, kept for its next start. A width or height of 0
+  // means none was stored: the window takes its first-run size.
+  int WindowLeft = 0;
+  int WindowTop = 0;
+  int WindowWidth = 0;
+  int WindowHeight = 0;
+  bool WindowMaximized = false;
+  // The folder the Add Files and Add Folder dialogs used last ("" before any).
+  std::string LastFolder;
   // Keys that formats declare beyond the fifteen, as the settings file
   // holds them; a key not here has its declared default.
   std::map<std::string, std::string> FormatValues;
@@ -66,15 +76,15 @@ struct TSettings : public TFormatOptions {
   void Save(platform::TIniFile& ini) const;
 
   // Sets one key by its exact name from text, as the settings file would give
-  // it. Returns false for an unknown key, a value that is not an integer
-  // where one is needed, or one outside the range a format declares for it
-  // ("wavSr" takes the engine's sample rates); Problem, when given, then
-  // receives the kMsgNotValidInteger text for the value (empty for an
-  // unknown key).
+  // it. Returns false for an unknown key, a key of the window's state (it
+  // means nothing to a conversion), a value that is not an integer where one
+  // is needed, or one outside the range a format declares for it ("wavSr"
+  // takes the engine's sample rates); Problem, when given, then receives the
+  // kMsgNotValidInteger text for the value (empty for an unknown key).
   bool SetByName(std::string_view key, std::string_view value, std::string* Problem = nullptr);
 
-  // The key names in the order they are read and written: the fifteen, then
-  // the declared format keys.
+  // The key names in the order they are read and written: the fifteen, the
+  // window's, then the declared format keys.
   static const std::vector<std::string>& KeyNames();
 
   // TFormatOptions: a key's value as a number (Booleans as 1 and 0) or as

@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe] PATH...\n"
-    "       quellmark-cli --list-formats\n"
+    "       quellmark-cli --list-formats | --help | --version\n"
     "\n"
     "Lists or converts audio files as the Quellmark Audio Converter window does.\n"
     "Settings start from the defaults; --settings reads an INI file of the\n"
@@ -35,7 +35,9 @@ constexpr const char* kUsage =
     "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n"
     "  --list-formats  print one line per format: name, extensions read, whether\n"
     "           this build reads them, output type, output extension, whether it\n"
-    "           writes it, and the settings keys of the format, separated by tabs\n";
+    "           writes it, and the settings keys of the format, separated by tabs\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the version and exit\n";
 
 // "0 WAV, 1 MP3, ...": the values of outputType.
 std::string OutputTypes() {
@@ -92,6 +94,9 @@ int main(int argc, char* argv[]) {
       onlyPaths = true;
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("quellmark-cli %s\n", kAppVersion);
       return 0;
     } else if (arg == "--list-formats") {
       ListFormats();

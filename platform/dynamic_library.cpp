@@ -5,22 +5,26 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/app_paths.h"
+
+#ifndef QUELLMARK_CODECDIR_FROM_BINDIR
+#define QUELLMARK_CODECDIR_FROM_BINDIR "../lib/quellmark"
+#endif
+
 namespace platform {
 
-std::string ProgramDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return exe.parent_path().string();
-}
+std::string ProgramDirectory() { return ProgramFile().parent_path().string(); }
 
 void* DynamicLibrary::OpenFromSearchPath() const {
   // A bare name goes to the system search path; first try beside the program
-  // and in the private library folder of an installed layout.
+  // (the build tree, a portable copy) and in the private library folder of an
+  // installed layout, found from the program's folder so that a moved tree
+  // keeps its own libraries.
   if (fileName_.find('/') == std::string::npos) {
     const std::string dir = ProgramDirectory();
     if (!dir.empty()) {
-      for (const auto& candidate : {dir + "/" + fileName_, dir + "/../lib/quellmark/" + fileName_}) {
+      for (const auto& candidate :
+           {dir + "/" + fileName_, dir + "/" QUELLMARK_CODECDIR_FROM_BINDIR "/" + fileName_}) {
         std::error_code ec;
         if (!std::filesystem::exists(candidate, ec)) continue;
         if (void* h = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;

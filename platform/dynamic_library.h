@@ -53,8 +53,9 @@ class DynamicLibrary {
   std::string lastError_;
 };
 
-// The folder of the running program (where the build puts codec libraries
-// and the installed layout keeps them beside the program).
+// The folder of the running program, without a trailing '/'. A codec library
+// is looked for there (the build tree) and in the installed layout's private
+// library folder relative to it (bin/../lib/quellmark).
 std::string ProgramDirectory();
 
 }  // namespace platform

@@ -92,7 +92,8 @@ TEST(Cli, UsageErrors) {
   TTempDir dir;
   for (const std::string& args : {std::string(""), std::string("--set wavSr=fast x.wav"),
                                  std::string("--set nokey=1 x.wav"), std::string("--set x.wav"),
-                                 std::string("--bogus x.wav"), "--settings " + Quote((dir / "none.ini").string()) + " x.wav"}) {
+                                 std::string("--bogus x.wav"), std::string("--set WindowWidth=800 x.wav"),
+                                 "--settings " + Quote((dir / "none.ini").string()) + " x.wav"}) {
     const auto r = RunCli(dir, args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("usage: quellmark-cli"), std::string::npos) << args;
@@ -111,6 +112,23 @@ TEST(Cli, OutOfRangeSampleRateIsRefused) {
     EXPECT_NE(r.err.find("'" + rate + "' is not a valid integer value"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "a.wav.wav"));
   }
+}
+
+// Both answer without a PATH and before anything else on the line is judged.
+TEST(Cli, HelpAndVersionPrintOnStandardOutputAndSucceed) {
+  TTempDir dir;
+  const auto version = RunCli(dir, "--version --bogus");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("quellmark-cli ") + kAppVersion + "\n");
+  // The window's caption carries the same version.
+  EXPECT_EQ(std::string(kAppCaption), std::string("Quellmark Audio Converter ") + kAppVersion);
+  const auto help = RunCli(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: quellmark-cli", 0), 0u) << help.out;
+  for (const char* option : {"--settings", "--set", "--probe", "--list-formats", "--help", "--version"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(help.err, "");
 }
 
 TEST(Cli, ProbePrintsTheRowCells) {

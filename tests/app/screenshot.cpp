@@ -1,6 +1,7 @@
-// quellmark_screenshot OUTPUT.png: renders the main window with a few rows in
-// their different states (done, failed, unchecked, in progress) for the
-// documentation. Run it under xvfb-run; it is not part of the test suite.
+// quellmark_screenshot OUTPUT.png: renders the main window at its first-run
+// size with rows of long file names in their different states (done, failed,
+// unchecked, in progress) for the documentation. Run it under xvfb-run on a
+// screen larger than the window; it is not part of the test suite.
 #include <QApplication>
 #include <QPixmap>
 #include <QProgressBar>
@@ -19,28 +20,32 @@ int main(int argc, char* argv[]) {
   }
   TTempDir dir;
   const auto music = dir / "Music";
-  WriteSineWav(music / "Symphony No. 5 - Allegro con brio.wav", 44100, 2, 16, 44100 * 3);
-  WriteSineWav(music / "Interview with the composer.wav", 22050, 1, 8, 22050 * 4);
-  WriteSineWav(music / "Field recording, river.wav", 48000, 2, 24, 48000 * 2);
-  WriteSineWav(music / "Voice memo.wav", 8000, 1, 8, 8000 * 3);
-  WriteSineWav(music / "Live set (full length).wav", 44100, 2, 16, 44100 * 120);
-  WriteSineWav(music / "Rehearsal take 2.wav", 32000, 1, 16, 32000 * 95);
+  const char* names[] = {
+      "Ludwig van Beethoven - Symphony No. 5 in C minor, Op. 67 - I. Allegro con brio.wav",
+      "Interview with the composer about the premiere (radio archive, 1962).wav",
+      "Voice memo - ideas for the second movement.wav",
+      "Field recording - river Quell at dawn, birds and running water.wav",
+      "Live set at the open-air festival (full length, soundboard mix).wav",
+      "Rehearsal take 2 - strings only, tempo 92.wav",
+  };
+  WriteSineWav(music / names[0], 44100, 2, 16, 44100 * 3);
+  WriteSineWav(music / names[1], 22050, 1, 8, 22050 * 4);
+  WriteSineWav(music / names[2], 8000, 1, 8, 8000 * 3);
+  WriteSineWav(music / names[3], 48000, 2, 24, 48000 * 2);
+  WriteSineWav(music / names[4], 44100, 2, 16, 44100 * 120);
+  WriteSineWav(music / names[5], 32000, 1, 16, 32000 * 95);
 
+  // No settings file: the first run.
   TForm1 form(dir / "quellmark.ini", platform::LanguageDir());
   form.ErrorBox = [](const QString&) {};
   form.Core->Settings.asInput = false;
   form.Core->Settings.OutputDir = (dir / "converted").string();
   std::filesystem::create_directories(dir / "converted");
-  form.resize(720, 400);
   form.show();
   QList<QUrl> rows;
-  for (const char* name : {"Symphony No. 5 - Allegro con brio.wav", "Interview with the composer.wav",
-                           "Voice memo.wav", "Field recording, river.wav", "Live set (full length).wav",
-                           "Rehearsal take 2.wav"}) {
-    rows << QUrl::fromLocalFile(QString::fromStdString((music / name).string()));
-  }
+  for (const char* name : names) rows << QUrl::fromLocalFile(QString::fromStdString((music / name).string()));
   form.StDropFiles1DropFiles(rows);
-  std::filesystem::remove(music / "Voice memo.wav");  // this row will fail
+  std::filesystem::remove(music / names[2]);  // this row will fail
   form.ListView1->topLevelItem(3)->setCheckState(0, Qt::Unchecked);
 
   form.MStartClick();
