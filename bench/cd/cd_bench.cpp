@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "cdaudio/cd_in.h"
 #include "codecs/wav_out.h"
 #include "pipeline/main_thread_invoker.h"
@@ -51,7 +53,23 @@ double Seconds(const std::chrono::steady_clock::time_point& start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double Ours(const fs::path& dir, bool verifying, const fs::path& out) {
+// Processor time (user + system) of this process or of its finished
+// children: unlike wall-clock time it does not grow when other programs
+// share the machine.
+double CpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct TTimes {
+  double Wall = 0;
+  double Cpu = 0;
+};
+
+TTimes Ours(const fs::path& dir, bool verifying, const fs::path& out) {
+  const double cpu = CpuSeconds(RUSAGE_SELF);
   const auto start = std::chrono::steady_clock::now();
   TCDIn in;
   in.Paranoid = verifying;
@@ -64,7 +82,7 @@ double Ours(const fs::path& dir, bool verifying, const fs::path& out) {
   sink.OnDone = [&done](TComponent*) { done = true; };
   sink.Run();
   while (!done) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(5));
-  const double elapsed = Seconds(start);
+  const TTimes elapsed{Seconds(start), CpuSeconds(RUSAGE_SELF) - cpu};
   if (!sink.ExceptionMessage.empty()) {
     std::fprintf(stderr, "our grab failed: %s\n", sink.ExceptionMessage.c_str());
     std::exit(1);
@@ -72,15 +90,16 @@ double Ours(const fs::path& dir, bool verifying, const fs::path& out) {
   return elapsed;
 }
 
-double Theirs(const fs::path& dir, bool verifying, const fs::path& out) {
+TTimes Theirs(const fs::path& dir, bool verifying, const fs::path& out) {
   const std::string cmd = std::string("cd-paranoia -q ") + (verifying ? "" : "-Z ") + "-d '" +
                           (dir / "disc.cue").string() + "' -w 1 '" + out.string() + "' >/dev/null 2>&1";
+  const double cpu = CpuSeconds(RUSAGE_CHILDREN);
   const auto start = std::chrono::steady_clock::now();
   if (std::system(cmd.c_str()) != 0) {
     std::fprintf(stderr, "cd-paranoia failed: %s\n", cmd.c_str());
     std::exit(1);
   }
-  return Seconds(start);
+  return TTimes{Seconds(start), CpuSeconds(RUSAGE_CHILDREN) - cpu};
 }
 
 // The PCM of a canonical 44-byte-header WAV file.
@@ -105,18 +124,22 @@ int main(int argc, char** argv) {
   // The library's settings file goes to the bench folder, not the user's.
   ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
   MakeImage(dir);
-  std::printf("10-minute image, %d runs each, median seconds\n", runs);
-  std::printf("%-10s %10s %12s %8s\n", "mode", "ours", "cd-paranoia", "ratio");
+  std::printf("10-minute image, %d runs each, median seconds (wall-clock; processor time in brackets)\n", runs);
+  std::printf("%-10s %18s %18s %16s\n", "mode", "ours", "cd-paranoia", "ratio");
   int status = 0;
   for (const bool verifying : {false, true}) {
-    std::vector<double> ours;
-    std::vector<double> theirs;
+    std::vector<double> ours, oursCpu;
+    std::vector<double> theirs, theirsCpu;
     // One run of each first, unmeasured, so that the image is in the cache.
     Ours(dir, verifying, dir / "ours.wav");
     Theirs(dir, verifying, dir / "theirs.wav");
     for (int i = 0; i < runs; ++i) {
-      ours.push_back(Ours(dir, verifying, dir / "ours.wav"));
-      theirs.push_back(Theirs(dir, verifying, dir / "theirs.wav"));
+      const TTimes a = Ours(dir, verifying, dir / "ours.wav");
+      const TTimes b = Theirs(dir, verifying, dir / "theirs.wav");
+      ours.push_back(a.Wall);
+      oursCpu.push_back(a.Cpu);
+      theirs.push_back(b.Wall);
+      theirsCpu.push_back(b.Cpu);
     }
     if (Pcm(dir / "ours.wav") != Pcm(dir / "theirs.wav")) {
       std::fprintf(stderr, "the two grabs differ\n");
@@ -124,7 +147,10 @@ int main(int argc, char** argv) {
     }
     const double a = Median(ours);
     const double b = Median(theirs);
-    std::printf("%-10s %10.3f %12.3f %8.3f\n", verifying ? "verifying" : "plain", a, b, a / b);
+    const double ac = Median(oursCpu);
+    const double bc = Median(theirsCpu);
+    std::printf("%-10s %8.3f (%6.3f) %8.3f (%6.3f) %6.3f (%6.3f)\n", verifying ? "verifying" : "plain", a, ac, b, bc,
+                a / b, ac / bc);
   }
   std::error_code ec;
   fs::remove_all(dir, ec);

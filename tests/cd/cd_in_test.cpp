@@ -69,6 +69,19 @@ TEST(CDInTest, ListsTheTableOfAnImage) {
   EXPECT_EQ(in.AddDrive((dir.Path / "lonely.bin").string()), -1);
 }
 
+TEST(CDInTest, ADataTrackThatMayBeCopiedIsStillADataTrack) {
+  TTempDir dir;
+  TDiscSpec spec;
+  spec.DataCopyPermitted = true;
+  const TDiscImage disc = MakeDisc(dir.Path, spec);
+  TCDIn in;
+  ASSERT_GE(UseImage(in, disc.Cue), 0);
+  ASSERT_EQ(in.TrackCount(), 4);
+  EXPECT_EQ(in.TrackInfo(4).DataTrack, 1);
+  in.SelectTrack(4);
+  EXPECT_EQ(GrabToWav(in, dir / "data.wav"), kMsgCDDataTrack);
+}
+
 TEST(CDInTest, ReadsTheCDTextOfTheCueSheet) {
   TTempDir dir;
   const TDiscImage disc = MakeDisc(dir.Path);

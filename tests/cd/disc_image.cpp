@@ -95,6 +95,7 @@ TDiscImage MakeDisc(const fs::path& dir, const TDiscSpec& spec) {
     char header[64];
     std::snprintf(header, sizeof header, "  TRACK %02d MODE1/2352\n", static_cast<int>(spec.TrackSectors.size() + 1));
     cue += header;
+    if (spec.DataCopyPermitted) cue += "    FLAGS DCP\n";
     cue += "    INDEX 01 " + Msf(sector) + "\n";
     image.Starts.push_back(static_cast<int32_t>(sector));
     for (int i = 0; i < spec.DataSectors; ++i) Put(bin, DataSector(sector - spec.PregapSectors + i));

@@ -22,6 +22,8 @@ struct TDiscSpec {
   int PregapSectors = 150;
   // Sectors of a MODE1/2352 data track after the audio; 0 for none.
   int DataSectors = 200;
+  // The data track's copy-permitted flag (FLAGS DCP in the sheet).
+  bool DataCopyPermitted = false;
   bool CdText = true;
   // Audio samples stored big-endian, as some drives deliver them.
   bool ByteSwapped = false;
