@@ -401,6 +401,19 @@ int ParanoiaModeFor(const CR_CDROMPARAMS& p) {
   return PARANOIA_MODE_DISABLE;
 }
 
+std::string DriveId(TDrive& d) {
+  if (!d.Open()) return {};
+  cdio_hwinfo_t hw{};
+  if (!cdio_get_hwinfo(d.Cdio, &hw)) return {};
+  std::string id = hw.psz_vendor;
+  for (const char* part : {hw.psz_model, hw.psz_revision}) {
+    if (*part == '\0') continue;
+    if (!id.empty()) id += ' ';
+    id += part;
+  }
+  return id;
+}
+
 }  // namespace
 
 extern "C" {
@@ -539,20 +552,6 @@ CR_ERR CR_SelectCDROMType(int nType) {
   return nType == (d->Image ? CR_TYPE_IMAGE : CR_TYPE_DEVICE) ? CR_OK : CR_ERR_NOT_SUPPORTED;
 }
 
-namespace {
-std::string DriveId(TDrive& d) {
-  if (!d.Open()) return {};
-  cdio_hwinfo_t hw{};
-  if (!cdio_get_hwinfo(d.Cdio, &hw)) return {};
-  std::string id = hw.psz_vendor;
-  for (const char* part : {hw.psz_model, hw.psz_revision}) {
-    if (*part == '\0') continue;
-    if (!id.empty()) id += ' ';
-    id += part;
-  }
-  return id;
-}
-}  // namespace
 
 CR_ERR CR_GetDriveID(char* pszID, int nSize) {
   TState& s = State();
