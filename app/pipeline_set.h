@@ -1,16 +1,18 @@
 // The pipeline components the application owns: for every format of the
 // catalog, one instance of its source and of its sink (named as the format
 // names them, "WaveIn1", "WaveOut1", ...), a second source that only probes
-// files for the list, and the two converters of the WAV path. Each is reused
-// for every row. Destroying the set destroys them, sinks first; destroying a
-// sink stops it, so closing during a run leaves the partly written file on
-// disk.
+// files for the list, the two converters of the WAV path, and the CD ripping
+// source "CDIn1" (which loads the CD reading library only when first used).
+// Each is reused for every row. Destroying the set destroys them, sinks
+// first; destroying a sink stops it, so closing during a run leaves the
+// partly written file on disk.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cdaudio/cd_in.h"
 #include "codecs/format_catalog.h"
 #include "pipeline/au_converter.h"
 #include "pipeline/component.h"
@@ -39,6 +41,7 @@ class TPipelineSet {
   // FastResampler1, and the WAV sink reads AudioConverter1.
   TFastResampler* FastResampler1 = nullptr;
   TAudioConverter* AudioConverter1 = nullptr;
+  TCDIn* CDIn1 = nullptr;
 
   const std::vector<TFormatComponents>& Formats() const { return formats_; }
   TSinkChain Chain() const { return TSinkChain{FastResampler1, AudioConverter1}; }

@@ -33,18 +33,24 @@ fs::path SettingsFilePath() {
   beside.replace_extension(".ini");
   if (IsWritableDir(program.parent_path())) return beside;
 
+  const fs::path dir = ApplicationDataDir();
+  if (dir.empty()) return beside;
+  return dir / beside.filename();
+}
+
+fs::path ApplicationDataDir() {
   fs::path base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
     base = xdg;
   } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
     base = fs::path(home) / ".config";
   } else {
-    return beside;
+    return {};
   }
   const fs::path dir = base / "quellmark";
   std::error_code ec;
   fs::create_directories(dir, ec);
-  return dir / beside.filename();
+  return dir;
 }
 
 fs::path LanguageDir(const fs::path& installedDataDir) {

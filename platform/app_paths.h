@@ -26,6 +26,11 @@ std::filesystem::path SettingsFilePath();
 // (the configured <prefix>/share).
 std::filesystem::path LanguageDir(const std::filesystem::path& installedDataDir = "/usr/local/share");
 
+// The user's application-data folder: $XDG_CONFIG_HOME/quellmark, else
+// ~/.config/quellmark; empty when neither can be named. Created if need be
+// and possible.
+std::filesystem::path ApplicationDataDir();
+
 // The user's home directory with a trailing '/', for a default output folder
 // when the program's folder cannot be written.
 std::string HomeDir();

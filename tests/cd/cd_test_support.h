@@ -1,0 +1,116 @@
+// Shared pieces of the CD tests: a settings folder of the test's own (so
+// that no test writes the user's cdr.ini), standard error captured around a
+// block, a source over an image drive, and a grab to WAV.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "cdaudio/cd_in.h"
+#include "codecs/wav_out.h"
+#include "tests/cd/disc_image.h"
+#include "tests/wav/wav_test_support.h"
+
+namespace cdtest {
+
+// Points XDG_CONFIG_HOME at a folder of this process before any test runs
+// and removes it at the end.
+class TConfigHome {
+ public:
+  TConfigHome() {
+    Path = fs::temp_directory_path() / ("quellmark-cd-config-" + std::to_string(::getpid()));
+    fs::create_directories(Path);
+    ::setenv("XDG_CONFIG_HOME", Path.c_str(), 1);
+  }
+  ~TConfigHome() {
+    std::error_code ec;
+    fs::remove_all(Path, ec);
+  }
+  fs::path Path;
+};
+
+inline TConfigHome& ConfigHome() {
+  static TConfigHome home;
+  return home;
+}
+
+inline std::string ReadText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteText(const fs::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+// Everything written to file descriptor 2 between construction and Text().
+class TStderrCapture {
+ public:
+  explicit TStderrCapture(const fs::path& file) : File(file) {
+    std::fflush(stderr);
+    Saved = ::dup(2);
+    const int fd = ::open(File.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    ::dup2(fd, 2);
+    ::close(fd);
+  }
+  ~TStderrCapture() { Restore(); }
+  std::string Text() {
+    Restore();
+    return ReadText(File);
+  }
+
+ private:
+  void Restore() {
+    if (Saved < 0) return;
+    std::fflush(stderr);
+    ::dup2(Saved, 2);
+    ::close(Saved);
+    Saved = -1;
+  }
+  fs::path File;
+  int Saved = -1;
+};
+
+// A ripping source reading the image (added as a drive) in one of the
+// library's modes.
+struct TReadMode {
+  const char* Name;
+  bool Jitter;
+  bool Paranoid;
+  int ParanoiaMode;
+  int MultiReadCount;
+};
+
+inline const TReadMode kReadModes[] = {
+    {"plain", false, false, 0, 0},
+    {"jitter", true, false, 0, 0},
+    {"paranoid", false, true, 0, 0},
+    {"paranoia-bits", false, false, 0xFF, 3},
+};
+
+inline void ApplyMode(TCDIn& in, const TReadMode& mode) {
+  in.EnableJitterCorrection = mode.Jitter;
+  in.Paranoid = mode.Paranoid;
+  in.ParanoiaMode = mode.ParanoiaMode;
+  in.MultiReadCount = mode.MultiReadCount;
+}
+
+inline int UseImage(TCDIn& in, const fs::path& image) {
+  in.CurrentDrive = in.AddDrive(image.string());
+  return in.CurrentDrive;
+}
+
+// Grabs the source's chosen range into a WAV file; the run's failure, or "".
+inline std::string GrabToWav(TCDIn& in, const fs::path& out) {
+  TWaveOut sink;
+  sink.SetInput(&in);
+  sink.SetFileName(out.string());
+  EXPECT_TRUE(wavtest::RunToEnd(sink));
+  return sink.ExceptionMessage;
+}
+
+}  // namespace cdtest
