@@ -16,6 +16,10 @@ int MP3BitRateKbps(TMP3BitRate Value) {
   return index < kbps.size() ? kbps[index] : 0;
 }
 
+std::string Mp3UnsupportedWidthMessage(int Bits) {
+  return "Cannot encode " + std::to_string(Bits) + "-bit samples into MP3.";
+}
+
 namespace {
 
 constexpr std::size_t kTitleOffset = 3;
@@ -131,8 +135,9 @@ void TMP3Out::Prepare() {
   // Refused before the file is touched: MPEG audio has no more than two
   // channels, and the widths are the ones EncodeChunk converts.
   if (InputChannels > 2) throw EAuException(kMsgMp3TooManyChannels);
-  if (InputChannels < 1 || (InputBits != 8 && InputBits != 16 && InputBits != 24 && InputBits != 32))
-    throw EAuException(kMsgMp3UnsupportedFormat);
+  if (InputChannels < 1) throw EAuException(kMsgMp3UnsupportedFormat);
+  if (InputBits != 8 && InputBits != 16 && InputBits != 24 && InputBits != 32)
+    throw EAuException(Mp3UnsupportedWidthMessage(InputBits));
   Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
   FileCreated = true;
 

@@ -387,7 +387,7 @@ TEST(Mp3OutWidths, TwoChannelsInMonoModeAreTheirMean) {
   }
 }
 
-TEST(Mp3OutFailures, MoreThanTwoChannelsAreRefusedBeforeTheFileIsTouched) {
+TEST(Mp3OutFailures, MoreThanTwoChannelsAndOtherWidthsAreRefusedBeforeTheFileIsTouched) {
   TTempDir dir;
   for (int channels : {3, 6}) {
     const fs::path file = dir / ("many" + std::to_string(channels) + ".mp3");
@@ -401,6 +401,11 @@ TEST(Mp3OutFailures, MoreThanTwoChannelsAreRefusedBeforeTheFileIsTouched) {
   WriteFile(kept, {'k', 'e', 'p', 't'});
   TRun run(3, 16, kRate);
   EXPECT_FALSE(run.Write(kept));
+  EXPECT_EQ(ReadFile(kept), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+  // A width the sink does not convert (a 12-bit PCM file says 12).
+  TRun odd(2, 12, kRate);
+  EXPECT_FALSE(odd.Write(kept));
+  EXPECT_EQ(odd.Out.ExceptionMessage, "Cannot encode 12-bit samples into MP3.");
   EXPECT_EQ(ReadFile(kept), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
 }
 
