@@ -38,20 +38,20 @@ std::optional<std::string> Override(const std::string& fileName) {
 
 }  // namespace
 
-void* DynamicLibrary::OpenFromSearchPath(const std::string& name) const {
+void* DynamicLibrary::OpenFromSearchPath() const {
   // A bare name goes to the system search path; first try beside the program
   // and in the private library folder of an installed layout.
-  if (name.find('/') == std::string::npos) {
+  if (fileName_.find('/') == std::string::npos) {
     const std::string dir = ProgramDirectory();
     if (!dir.empty()) {
-      for (const auto& candidate : {dir + "/" + name, dir + "/../lib/quellmark/" + name}) {
+      for (const auto& candidate : {dir + "/" + fileName_, dir + "/../lib/quellmark/" + fileName_}) {
         std::error_code ec;
         if (!std::filesystem::exists(candidate, ec)) continue;
         if (void* h = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
       }
     }
   }
-  return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return ::dlopen(fileName_.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 bool DynamicLibrary::Load(const Binder& bind) {
@@ -63,7 +63,7 @@ bool DynamicLibrary::Load(const Binder& bind) {
     lastError_ = fileName_ + " is hidden by " + kLibraryOverrideVariable;
     return false;
   }
-  handle_ = OpenFromSearchPath(redirected ? *redirected : fileName_);
+  handle_ = redirected ? ::dlopen(redirected->c_str(), RTLD_NOW | RTLD_LOCAL) : OpenFromSearchPath();
   if (handle_ == nullptr) {
     const char* err = ::dlerror();
     lastError_ = err ? err : "dlopen failed";

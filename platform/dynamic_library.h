@@ -9,7 +9,8 @@ namespace platform {
 
 // The environment variable that redirects or hides codec libraries, read at
 // every load attempt: entries "<file name>=<path>" separated by ';'. A load
-// of <file name> opens <path> instead; an empty path makes the library
+// of <file name> opens <path> instead (as dlopen opens it: a bare name
+// through the system search path); an empty path makes the library
 // unfindable, as if it were not installed. Meant for tests and diagnostics
 // (a missing library, a library without an export); a library that has
 // already been loaded stays loaded whatever the variable says later.
@@ -52,7 +53,7 @@ class DynamicLibrary {
   std::string LastError() const;
 
  private:
-  void* OpenFromSearchPath(const std::string& name) const;
+  void* OpenFromSearchPath() const;
 
   std::string fileName_;
   mutable std::mutex mutex_;
