@@ -1,7 +1,30 @@
 // MP3: read through the media runtime (MP3In1), written through LAME
-// (MP3Out1) with the bit rate of "Bitrate". Neither component is in this
-// build yet: .mp3 files are listed only when a reader exists.
+// (MP3Out1) with the bit rate of "Bitrate". The reader is not in this build
+// yet: .mp3 files are listed only when it exists.
+#include <utility>
+
 #include "codecs/format_catalog.h"
+#include "codecs/lame_library.h"
+#include "codecs/mp3_out.h"
+
+namespace {
+
+// "Bitrate" by its exact text; any other text leaves the choice to the
+// encoder.
+TMP3BitRate BitRateForText(const std::string& Text) {
+  static const std::pair<const char*, TMP3BitRate> rates[] = {
+      {"32", TMP3BitRate::mbr32},   {"48", TMP3BitRate::mbr48},   {"56", TMP3BitRate::mbr56},
+      {"64", TMP3BitRate::mbr64},   {"80", TMP3BitRate::mbr80},   {"96", TMP3BitRate::mbr96},
+      {"112", TMP3BitRate::mbr112}, {"128", TMP3BitRate::mbr128}, {"192", TMP3BitRate::mbr192},
+      {"256", TMP3BitRate::mbr256}, {"320", TMP3BitRate::mbr320},
+  };
+  for (const auto& [text, rate] : rates) {
+    if (Text == text) return rate;
+  }
+  return TMP3BitRate::mbrAuto;
+}
+
+}  // namespace
 
 QUELLMARK_FORMAT_DESCRIPTOR(mp3) {
   static const TFormatDescriptor format = [] {
@@ -11,10 +34,27 @@ QUELLMARK_FORMAT_DESCRIPTOR(mp3) {
     f.InputExtensions = {".mp3"};
     f.OutputType = 1;
     f.OutputExtension = ".mp3";
-    f.Libraries = {"libmp3lame.so.0"};
+    f.Libraries = {kLameLibraryFileName};
     f.Settings = {BitrateSetting()};
     f.SourceName = "MP3In1";
+
     f.SinkName = "MP3Out1";
+    f.CreateSink = [](TComponent* owner) -> TAuFileOut* {
+      auto* out = new TMP3Out(owner);
+      out->BitRate = TMP3BitRate::mbr128;
+      out->EnableBitReservoir = false;
+      out->StrinctISO = false;
+      out->VBRQuality = TMP3Quality::mp3ql0;
+      out->EnableVBR = 0;
+      out->AverageBitrate = TMP3BitRate::mbrAuto;
+      out->MaximumBitrate = TMP3BitRate::mbrAuto;
+      out->ShareMode = 0;
+      return out;
+    };
+    f.ConfigureSink = [](TAuFileOut& sink, const TSinkChain&, const TFormatOptions& options) {
+      static_cast<TMP3Out&>(sink).BitRate = BitRateForText(options.Text("Bitrate"));
+    };
+    f.SinkTags = [](TAuFileOut& out) -> TAuTags* { return &static_cast<TMP3Out&>(out).Id3v1Tags(); };
     return f;
   }();
   return format;

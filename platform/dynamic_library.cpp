@@ -2,7 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "platform/app_paths.h"
@@ -14,6 +17,27 @@
 namespace platform {
 
 std::string ProgramDirectory() { return ProgramFile().parent_path().string(); }
+
+namespace {
+
+// What the override variable says about `fileName`: nullopt when it names
+// no such library, else the path to open instead (empty: none).
+std::optional<std::string> Override(const std::string& fileName) {
+  const char* value = std::getenv(kLibraryOverrideVariable);
+  if (value == nullptr) return std::nullopt;
+  std::string_view rest(value);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find(';');
+    const std::string_view entry = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos || entry.substr(0, equals) != fileName) continue;
+    return std::string(entry.substr(equals + 1));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 void* DynamicLibrary::OpenFromSearchPath() const {
   // A bare name goes to the system search path; first try beside the program
@@ -38,7 +62,12 @@ bool DynamicLibrary::Load(const Binder& bind) {
   if (loaded_.load(std::memory_order_acquire)) return true;
   std::lock_guard lock(mutex_);
   if (loaded_.load(std::memory_order_relaxed)) return true;
-  handle_ = OpenFromSearchPath();
+  const std::optional<std::string> redirected = Override(fileName_);
+  if (redirected && redirected->empty()) {
+    lastError_ = fileName_ + " is hidden by " + kLibraryOverrideVariable;
+    return false;
+  }
+  handle_ = redirected ? ::dlopen(redirected->c_str(), RTLD_NOW | RTLD_LOCAL) : OpenFromSearchPath();
   if (handle_ == nullptr) {
     const char* err = ::dlerror();
     lastError_ = err ? err : "dlopen failed";

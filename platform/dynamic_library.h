@@ -7,6 +7,15 @@
 
 namespace platform {
 
+// The environment variable that redirects or hides codec libraries, read at
+// every load attempt: entries "<file name>=<path>" separated by ';'. A load
+// of <file name> opens <path> instead (as dlopen opens it: a bare name
+// through the system search path); an empty path makes the library
+// unfindable, as if it were not installed. Meant for tests and diagnostics
+// (a missing library, a library without an export); a library that has
+// already been loaded stays loaded whatever the variable says later.
+inline constexpr const char* kLibraryOverrideVariable = "QUELLMARK_LIBRARY_OVERRIDE";
+
 // A codec library loaded at run time by file name, its exports bound by name.
 // Meant to be a process-wide object (one per library): the first successful
 // Load keeps the library for the life of the process; a failed load leaves

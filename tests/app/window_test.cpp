@@ -47,6 +47,7 @@ class TWindowTest : public QObject {
   void toolbarDoesNothingBeforeAnyRunMode();
   void allRowsUncheckedEndsTheRunAtOnce();
   void startConvertsCheckedRowsWithTheWavSettings();
+  void startConvertsToMp3AtTheBitrateSetting();
   void pauseTwiceThenStopAndStartAgain();
   void vanishedSourceFailsItsRowAndTheRunGoesOn();
   void failedRowKeepsItsSourceWithDeleteSource();
@@ -246,6 +247,23 @@ void TWindowTest::startConvertsCheckedRowsWithTheWavSettings() {
   QCOMPARE(ProbeStream(f.dir / "in" / "Two.wav.wav"), std::string("pcm_s16le|16000|2|16"));
   QVERIFY(!std::filesystem::exists(f.dir / "in" / "skip.wav.wav"));
   QVERIFY(std::filesystem::exists(f.dir / "in" / "one.wav"));
+}
+
+void TWindowTest::startConvertsToMp3AtTheBitrateSetting() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "in" / "song.wav", 44100, 2, 16, 44100);
+  TTempDir::WriteText(f.settings, "[Options]\noutputType=1\nBitrate=96\n");
+  f.Open();
+  f.form->show();
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "in" / "song.wav"}));
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join("\n")));
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  const std::string probe = RunCommand(
+      "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of csv=p=0:s='|' " +
+      Quote((f.dir / "in" / "song.mp3").string()));
+  QCOMPARE(probe, std::string("mp3|44100|2|96000\n"));
 }
 
 void TWindowTest::pauseTwiceThenStopAndStartAgain() {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
 #include <thread>
 
@@ -61,6 +63,30 @@ TEST(DynamicLibrary, BindsExportsByNameAndRetriesAfterAFailedLoad) {
   EXPECT_FALSE(partial.Load(bindMissing));
   EXPECT_EQ(attempts, 2);
   EXPECT_FALSE(partial.Loaded());
+}
+
+TEST(DynamicLibrary, TheOverrideVariableRedirectsOrHidesALibraryAtEachAttempt) {
+  // Redirected: a name no file has loads another library in its place.
+  ASSERT_EQ(::setenv(platform::kLibraryOverrideVariable, "libother.so=;libquellmark-stand-in.so=libm.so.6", 1), 0);
+  platform::DynamicLibrary standIn("libquellmark-stand-in.so");
+  CosFn cosine = nullptr;
+  EXPECT_TRUE(standIn.Load([&](platform::DynamicLibrary& lib) { return lib.Bind(cosine, "cos"); }));
+  ASSERT_NE(cosine, nullptr);
+  EXPECT_EQ(cosine(0.0), 1.0);
+
+  // Hidden: an empty path makes a library that exists unfindable, until
+  // the variable no longer says so.
+  ASSERT_EQ(::setenv(platform::kLibraryOverrideVariable, "libm.so.6=", 1), 0);
+  platform::DynamicLibrary hidden("libm.so.6");
+  EXPECT_FALSE(hidden.Load(nullptr));
+  EXPECT_FALSE(hidden.Load(nullptr));
+  EXPECT_NE(hidden.LastError().find(platform::kLibraryOverrideVariable), std::string::npos) << hidden.LastError();
+  ::unsetenv(platform::kLibraryOverrideVariable);
+  EXPECT_TRUE(hidden.Load(nullptr));
+  // Once loaded it stays loaded.
+  ASSERT_EQ(::setenv(platform::kLibraryOverrideVariable, "libm.so.6=", 1), 0);
+  EXPECT_TRUE(hidden.Load(nullptr));
+  ::unsetenv(platform::kLibraryOverrideVariable);
 }
 
 }  // namespace

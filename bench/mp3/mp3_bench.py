@@ -1,0 +1,107 @@
+#!/usr/bin/python3
+"""Times WAV -> MP3 at 128 kbit/s: quellmark-cli (output type 1, the
+application's MP3 settings: stereo, no bit reservoir, no VBR header) against
+the lame tool given the same encoder settings (-b 128 -m s --nores -t), on
+the same generated 5-minute 16-bit stereo file. Both runs must write the same
+audio frames (ours ends with a 128-byte ID3v1 block that lame does not write).
+
+usage: mp3_bench.py BUILD_BIN_DIR [SECONDS] [RUNS]
+Prints the median wall-clock and CPU seconds of RUNS runs each (alternating
+the two programs, so that a change of load hits both), the ratios ours/lame
+(1.03 or less is the goal), and the load average before and after: on a
+loaded machine the CPU times are the steadier figure."""
+import math
+import os
+import random
+import resource
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+LAME_SWITCHES = ["-b", "128", "-m", "s", "--nores", "-t"]
+# The tool also runs a ReplayGain analysis unless told not to; it changes no
+# audio byte, but costs time our encoder does not spend.
+LAME_NO_ANALYSIS = LAME_SWITCHES + ["--noreplaygain"]
+
+
+def write_signal(path, seconds, rate=44100):
+    """Two detuned tones with slow modulation and noise: music-like, deterministic."""
+    rng = random.Random(1)
+    with open(path, "wb") as f:
+        data_bytes = seconds * rate * 4
+        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+                struct.pack("<IHHIIHH", 16, 1, 2, rate, rate * 4, 4, 16) + b"data" + struct.pack("<I", data_bytes))
+        for second in range(seconds):
+            f0 = 110 * (1 + second % 7)
+            values = []
+            for i in range(rate):
+                t = (second * rate + i) / rate
+                m = 0.5 + 0.5 * math.sin(2 * math.pi * 0.3 * t)
+                left = 0.4 * math.sin(2 * math.pi * f0 * t) * m + 0.1 * math.sin(2 * math.pi * 3.01 * f0 * t)
+                right = 0.4 * math.sin(2 * math.pi * f0 * 1.005 * t) * (1 - m) + 0.1 * math.sin(2 * math.pi * 2.0 * f0 * t)
+                values.append(int(left * 30000) + rng.randint(-200, 200))
+                values.append(int(right * 30000) + rng.randint(-200, 200))
+            f.write(struct.pack("<%dh" % len(values), *values))
+
+
+def timed(cmd):
+    """Wall-clock and CPU (user + system) seconds of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__)
+        return 2
+    cli = os.path.join(sys.argv[1], "quellmark-cli")
+    seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 300
+    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    work = tempfile.mkdtemp(prefix="mp3_bench_")
+    try:
+        wav = os.path.join(work, "in.wav")
+        write_signal(wav, seconds)
+        ours = os.path.join(work, "in.mp3")
+        theirs = os.path.join(work, "lame.mp3")
+        settings = os.path.join(work, "bench.ini")
+        with open(settings, "w") as f:
+            f.write("[Options]\noutputType=1\nBitrate=128\n")
+        print(f"{seconds} s of 16-bit stereo 44.1 kHz ({os.path.getsize(wav)} bytes), {runs} runs each")
+        print(f"load average before: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+        t_ours, t_lame, t_bare = [], [], []
+        for _ in range(runs):
+            t_ours.append(timed([cli, "--settings", settings, wav]))
+            t_lame.append(timed(["lame", "--quiet", *LAME_SWITCHES, wav, theirs]))
+            t_bare.append(timed(["lame", "--quiet", *LAME_NO_ANALYSIS, wav, theirs]))
+        with open(ours, "rb") as a, open(theirs, "rb") as b:
+            mine, ref = a.read(), b.read()
+        same = len(mine) == len(ref) + 128 and mine[:len(ref)] == ref and mine[len(ref):len(ref) + 3] == b"TAG"
+        print(f"load average after:  {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+        def line(name, runs):
+            wall = [w for w, _ in runs]
+            cpu = [c for _, c in runs]
+            print(f"{name:50s} wall median {statistics.median(wall):6.2f} s (runs {' '.join(f'{x:.2f}' for x in wall)})"
+                  f"  cpu median {statistics.median(cpu):6.2f} s")
+            return statistics.median(wall), statistics.median(cpu)
+
+        wall_ours, cpu_ours = line("quellmark-cli", t_ours)
+        wall_lame, cpu_lame = line("lame " + " ".join(LAME_SWITCHES), t_lame)
+        wall_bare, cpu_bare = line("lame " + " ".join(LAME_NO_ANALYSIS), t_bare)
+        print(f"ratio ours/lame: wall {wall_ours / wall_lame:.3f}, cpu {cpu_ours / cpu_lame:.3f}; "
+              f"without its analysis: wall {wall_ours / wall_bare:.3f}, cpu {cpu_ours / cpu_bare:.3f}")
+        print(f"audio frames identical: {'yes' if same else 'NO'} ({len(mine)} / {len(ref)} bytes)")
+        return 0 if same else 1
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
