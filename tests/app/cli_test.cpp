@@ -271,7 +271,7 @@ TEST(Cli, ListFormatsPrintsTheCatalog) {
   EXPECT_EQ(r.out,
             "WAV\t.wav\tyes\t0\t.wav\tyes\twavCh,wavSr,wavBps,wavFormat\n"
             "MP3\t.mp3\tno\t1\t.mp3\tyes\tBitrate\n"
-            "OGG\t.ogg\tno\t2\t.ogg\tno\toggQuality\n"
+            "OGG\t.ogg\tyes\t2\t.ogg\tyes\toggQuality\n"
             "WMA\t.wma\tno\t3\t.wma\tno\tBitrate\n"
             "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n");
   const auto help = RunCli(dir, "--help");
