@@ -11,37 +11,17 @@ Prints the median wall-clock and CPU seconds of RUNS runs each (alternating
 the programs, so that a change of load hits both), the ratios ours/theirs
 (goals: 1.03 for encoding, 1.10 for decoding), and the load average before
 and after: on a loaded machine the CPU times are the steadier figure."""
-import math
 import os
-import random
-import resource
 import shutil
 import statistics
 import struct
 import subprocess
 import sys
 import tempfile
-import time
 
-
-def write_signal(path, seconds, rate=44100):
-    """Two detuned tones with slow modulation and noise: music-like, deterministic."""
-    rng = random.Random(1)
-    with open(path, "wb") as f:
-        data_bytes = seconds * rate * 4
-        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
-                struct.pack("<IHHIIHH", 16, 1, 2, rate, rate * 4, 4, 16) + b"data" + struct.pack("<I", data_bytes))
-        for second in range(seconds):
-            f0 = 110 * (1 + second % 7)
-            values = []
-            for i in range(rate):
-                t = (second * rate + i) / rate
-                m = 0.5 + 0.5 * math.sin(2 * math.pi * 0.3 * t)
-                left = 0.4 * math.sin(2 * math.pi * f0 * t) * m + 0.1 * math.sin(2 * math.pi * 3.01 * f0 * t)
-                right = 0.4 * math.sin(2 * math.pi * f0 * 1.005 * t) * (1 - m) + 0.1 * math.sin(2 * math.pi * 2.0 * f0 * t)
-                values.append(int(left * 30000) + rng.randint(-200, 200))
-                values.append(int(right * 30000) + rng.randint(-200, 200))
-            f.write(struct.pack("<%dh" % len(values), *values))
+# The same generated signal and the same timing as the MP3 benchmark.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
+from mp3_bench import timed, write_signal  # noqa: E402
 
 
 def wav_data(path):
@@ -55,16 +35,6 @@ def wav_data(path):
             return raw[at + 8:at + 8 + size]
         at += 8 + size + (size & 1)
     return b""
-
-
-def timed(cmd):
-    """Wall-clock and CPU (user + system) seconds of one run."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wall = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def line(name, runs):
