@@ -5,6 +5,11 @@
 
 #include <stdlib.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "codecs/vorbis_library.h"
 #include "codecs/vorbis_out.h"
 #include "platform/dynamic_library.h"
@@ -355,4 +360,49 @@ TEST(VorbisLibraries, AHiddenLibraryFailsEveryRunUntilItCanBeFound) {
   TRun run(2, 44100, 16, 4410);
   ASSERT_TRUE(run.Write(dir / "found.ogg")) << run.Out.ExceptionMessage;
   EXPECT_TRUE(LoadOgg() && LoadVorbis() && LoadVorbisFile() && LoadVorbisEnc());
+}
+
+TEST(VorbisLibraries, ConcurrentFirstUsesLoadEachLibraryOnce) {
+  // Only the first use loads: run where nothing has been loaded yet.
+  if (std::getenv("QUELLMARK_VORBIS_TEST_CHILD") == nullptr) {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    ASSERT_FALSE(ec);
+    EXPECT_EQ(wavtest::Run("QUELLMARK_VORBIS_TEST_CHILD=1 " + Quote(self) +
+                           " --gtest_filter=VorbisLibraries.ConcurrentFirstUsesLoadEachLibraryOnce"),
+              0);
+    return;
+  }
+  // A probe on the main thread and sinks on their workers, all at once.
+  std::mutex m;
+  std::condition_variable cv;
+  bool go = false;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return go; });
+      }
+      try {
+        if (i % 2 == 0) {
+          RequireVorbisLibraries();
+        } else if (!(LoadVorbisEnc() && LoadVorbisFile() && LoadVorbis() && LoadOgg())) {
+          ++failures;
+        }
+      } catch (...) {
+        ++failures;
+      }
+    });
+  }
+  {
+    std::lock_guard lock(m);
+    go = true;
+  }
+  cv.notify_all();
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_NE(OggLibrary().stream_init, nullptr);
+  EXPECT_NE(VorbisFileLibrary().read, nullptr);
 }
