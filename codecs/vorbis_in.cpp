@@ -10,15 +10,9 @@
 #include "pipeline/au_exception.h"
 #include "pipeline/au_file_stream.h"
 
-TVorbisIn::TVorbisIn(TComponent* AOwner) : TAuFileIn(AOwner) {}
+TVorbisIn::TVorbisIn(TComponent* AOwner) : TAuFileIn(AOwner) { Decoded.Allocate(DecodeBufferSize); }
 
-TVorbisIn::~TVorbisIn() {
-  NotifyRemoval();
-  try {
-    CloseFile();
-  } catch (...) {
-  }
-}
+TVorbisIn::~TVorbisIn() { ReleaseSource(); }
 
 // ---- stream callbacks: the library's only way to the bytes -----------------
 
@@ -51,17 +45,9 @@ int TVorbisIn::SeekCallback(void* Source, ogg_int64_t Offset, int Whence) {
   }
 }
 
-int TVorbisIn::CloseCallback(void* Source) {
-  auto* self = static_cast<TVorbisIn*>(Source);
-  try {
-    if (!self->StreamAssigned) {
-      self->OwnStream.reset();
-      self->Stream = nullptr;
-    } else if (self->Stream != nullptr && self->Seekable) {
-      self->Stream->SetPosition(0);
-    }
-  } catch (...) {
-  }
+int TVorbisIn::CloseCallback(void*) {
+  // The stream is the source's: it frees or rewinds it once the decoder has
+  // let go of it.
   return 0;
 }
 
@@ -77,52 +63,15 @@ long TVorbisIn::TellCallback(void* Source) {
 
 // ---- opening and closing ----------------------------------------------------
 
-void TVorbisIn::ReleaseUnopenedStream() {
-  Valid = false;
-  if (!StreamAssigned) {
-    OwnStream.reset();
-    Stream = nullptr;
-  } else if (Stream != nullptr && Seekable) {
-    try {
-      Stream->SetPosition(0);
-    } catch (...) {
-    }
-  }
-}
-
-void TVorbisIn::OpenFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount > 0) return;
+bool TVorbisIn::OpenHeader() {
   RequireVorbisLibraries();
-  Valid = true;
-  if (!StreamAssigned) {
-    try {
-      OwnStream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmShareDenyWrite);
-    } catch (...) {
-      Valid = false;
-      throw EAuException(kMsgVorbisFailedToOpenStream);
-    }
-    Stream = OwnStream.get();
-  }
-  if (Stream == nullptr) {
-    Valid = false;
-    throw EAuException(kMsgStreamNotOpened);
-  }
-  OpenDecoder();
-  CurrentSection = -1;
-  ++OpenCount;
-}
-
-void TVorbisIn::OpenDecoder() {
   const TVorbisFileLibrary& vf = VorbisFileLibrary();
   const ov_callbacks callbacks{ReadCallback, SeekCallback, CloseCallback, TellCallback};
   // On failure the library lets go of the stream without closing it.
   int result = vf.test_callbacks(this, &OggVorbisFile, nullptr, 0, callbacks);
   if (result == 0) result = vf.test_open(&OggVorbisFile);
-  if (result != 0) {
-    ReleaseUnopenedStream();
-    throw EAuException(kMsgVorbisFailedToOpenFile + std::to_string(result));
-  }
+  if (result != 0) throw EAuException(kMsgVorbisFailedToOpenFile + std::to_string(result));
+  DecoderOpen = true;
 
   FComments.Clear();
   if (const vorbis_comment* vc = vf.comment(&OggVorbisFile, -1)) {
@@ -150,15 +99,14 @@ void TVorbisIn::OpenDecoder() {
     Size = std::min(total, most) * frameSize;
   }
   FileBytes = Size;
+  CurrentSection = -1;
+  return true;
 }
 
-void TVorbisIn::CloseFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount > 0) {
-    // Runs CloseCallback, which lets go of the stream.
-    VorbisFileLibrary().clear(&OggVorbisFile);
-    OpenCount = 0;
-  }
+void TVorbisIn::CloseHeader() {
+  if (!DecoderOpen) return;
+  VorbisFileLibrary().clear(&OggVorbisFile);
+  DecoderOpen = false;
 }
 
 TVorbisTags& TVorbisIn::Comments() {
@@ -171,31 +119,35 @@ TVorbisTags& TVorbisIn::Comments() {
 void TVorbisIn::InitInternal() {
   DecoderDrained = false;
   TAuFileIn::InitInternal();
-  BufStart = 1;
-  BufEnd = 0;
 }
 
-void TVorbisIn::Refill() {
+void TVorbisIn::DecodeBlock() {
   const int frameSize = FrameSize;
+  if (frameSize <= 0 || frameSize > DecodeBufferSize || !DecoderOpen || DecoderDrained) return;
+  uint8_t* buffer = Decoded.Data();
+  int end = 0;
   const int room = DecodeBufferSize - DecodeBufferSize % frameSize;
   // A range that ends before the end of the file is cut where it ends; one
   // that runs to the end is decoded until the decoder says it has ended.
   const int64_t fileFrames = FileBytes > 0 ? FileBytes / frameSize : 0;
   const bool rangeEndsEarly = EndSample >= 0 && EndSample < fileFrames - 1;
   const int64_t size = Size;
-  while (BufEnd < room) {
-    const long n = ReadDecoded(DecodeBuffer.data() + BufEnd, room - BufEnd);
+  while (end < room) {
+    const long n = ReadDecoded(buffer + end, room - end);
     if (n == 0) {
       DecoderDrained = true;
-      return;
+      break;
     }
-    BufEnd += static_cast<int>(n);
-    if (size > 0 && Position + BufEnd >= size) break;
+    end += static_cast<int>(n);
+    if (size > 0 && Position + end >= size) break;
   }
-  if (size <= 0 || Position + BufEnd < size) return;
+  if (DecoderDrained || size <= 0 || Position + end < size) {
+    Decoded.Filled(static_cast<std::size_t>(end));
+    return;
+  }
   if (rangeEndsEarly) {
     // Nothing beyond the range is delivered.
-    BufEnd = static_cast<int>(std::max<int64_t>(0, size - Position));
+    Decoded.Filled(static_cast<std::size_t>(std::max<int64_t>(0, size - Position)));
     return;
   }
   // All the file announced is in: the decoder is asked on to its end (the
@@ -205,6 +157,7 @@ void TVorbisIn::Refill() {
   while (ReadDecoded(rest.data(), static_cast<int>(rest.size() - rest.size() % static_cast<std::size_t>(frameSize))) > 0) {
   }
   DecoderDrained = true;
+  Decoded.Filled(static_cast<std::size_t>(end));
 }
 
 long TVorbisIn::ReadDecoded(uint8_t* Dest, int Bytes) {
@@ -222,31 +175,11 @@ long TVorbisIn::ReadDecoded(uint8_t* Dest, int Bytes) {
   }
 }
 
-void TVorbisIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
-  if (!Busy) throw EAuException(kMsgStreamNotOpened);
-  const int frameSize = FrameSize;
-  if (frameSize <= 0 || frameSize > DecodeBufferSize || OpenCount == 0) {
-    Buffer = nullptr;
-    Bytes = 0;
-    return;
-  }
-  if (BufEnd < BufStart) {
-    BufStart = 1;
-    BufEnd = 0;
-    if (!DecoderDrained) Refill();
-  }
-  Bytes -= Bytes % static_cast<uint32_t>(frameSize);
-  const int available = std::max(0, BufEnd - BufStart + 1);
-  if (static_cast<int64_t>(available) < Bytes) Bytes = static_cast<uint32_t>(available);
-  Buffer = DecodeBuffer.data() + (BufStart - 1);
-  BufStart += static_cast<int>(Bytes);
-}
-
 bool TVorbisIn::SeekInternal(int64_t& SampleNum) {
   OpenFile();
+  if (!DecoderOpen) return false;
   const int result = VorbisFileLibrary().pcm_seek(&OggVorbisFile, SampleNum);
-  BufStart = 1;
-  BufEnd = 0;
+  Decoded.Clear();
   DecoderDrained = false;
   return result == 0;
 }

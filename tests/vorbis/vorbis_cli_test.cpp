@@ -4,8 +4,6 @@
 // message.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include "codecs/vorbis_in.h"
 #include "vorbis_test_support.h"
 
@@ -15,26 +13,7 @@ using namespace vorbistest;
 
 namespace {
 
-struct TCliResult {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-TCliResult RunCli(const TTempDir& dir, const std::string& args) {
-  TCliResult r;
-  const fs::path err = dir / "cli-stderr.txt";
-  if (FILE* pipe = ::popen((Quote(fs::path(QUELLMARK_CLI)) + " " + args + " 2>" + Quote(err)).c_str(), "r")) {
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.Out.append(buffer, got);
-    const int rc = ::pclose(pipe);
-    r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  const auto bytes = ReadFile(err);
-  r.Err.assign(bytes.begin(), bytes.end());
-  return r;
-}
+TRunResult RunCli(const std::string& args) { return RunShell(Quote(fs::path(QUELLMARK_CLI)) + " " + args); }
 
 // The samples of a WAV file's data chunk, and its format.
 struct TWavData {
@@ -66,19 +45,19 @@ TWavData ReadWav(const fs::path& file) {
 }  // namespace
 
 TEST(VorbisCli, OutputTypeTwoWritesOggAtTheQualitySetting) {
-  if (!HaveVorbisTools() || !HaveTool("ffprobe")) GTEST_SKIP() << "vorbis-tools or ffprobe missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo", "ffprobe");
   TTempDir dir;
   const fs::path wav = dir / "song.wav";
-  WriteWav(wav, 44100, 2, 16, 3 * 44100 + 5, [](int64_t f, int c) { return Music(44100, f, c); });
+  WriteWav(wav, Generate(16, 2, 44100, 3 * 44100 + 5, [](int64_t f, int c) { return Music(44100, f, c); }));
   int32_t lastNominal = 0;
   for (int quality : {1, 3, 10}) {
     SCOPED_TRACE(quality);
-    const auto r = RunCli(dir, "--set outputType=2 --set oggQuality=" + std::to_string(quality) + " " + Quote(wav));
+    const auto r = RunCli("--set outputType=2 --set oggQuality=" + std::to_string(quality) + " " + Quote(wav));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "done: " + (dir / "song.ogg").string() + "\n");
     EXPECT_TRUE(Ogginfo(dir / "song.ogg").Clean());
     EXPECT_EQ(Probe(dir / "song.ogg", "codec_name"), "vorbis");
-    EXPECT_EQ(Oggdec(dir / "song.ogg", dir.Path).size(), static_cast<std::size_t>((3 * 44100 + 5) * 2));
+    EXPECT_EQ(Oggdec(dir / "song.ogg", dir.Path()).size(), static_cast<std::size_t>((3 * 44100 + 5) * 2));
     const auto id = Identification(ParsePages(ReadFile(dir / "song.ogg")).at(0));
     EXPECT_GT(id.Nominal, lastNominal);
     lastNominal = id.Nominal;
@@ -86,26 +65,26 @@ TEST(VorbisCli, OutputTypeTwoWritesOggAtTheQualitySetting) {
 }
 
 TEST(VorbisCli, AnOggSourceConvertsToWavInItsOwnFormat) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   const fs::path ogg = dir / "track.ogg";
   // The WAV settings ask for another rate, channels and width: they are for
   // WAV sources only.
   Oggenc(ogg, 32000, 1, 2 * 32000 + 99, [](int64_t f, int c) { return Music(32000, f, c); }, {"title=x"});
-  const auto probe = RunCli(dir, "--probe " + Quote(ogg));
+  const auto probe = RunCli("--probe " + Quote(ogg));
   EXPECT_EQ(probe.Out, "track.ogg\t0:02\t32000 Hz\t16 bps\t" + ogg.string() + "\n");
-  const auto r = RunCli(dir, "--set outputType=0 --set wavSr=8000 --set wavCh=2 --set wavBps=8 " + Quote(ogg));
+  const auto r = RunCli("--set outputType=0 --set wavSr=8000 --set wavCh=2 --set wavBps=8 " + Quote(ogg));
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "done: " + (dir / "track.wav").string() + "\n");
   const TWavData wav = ReadWav(dir / "track.wav");
   EXPECT_EQ(wav.Channels, 1);
   EXPECT_EQ(wav.Rate, 32000);
   EXPECT_EQ(wav.Bits, 16);
-  EXPECT_TRUE(wav.Samples == Oggdec(ogg, dir.Path));
+  EXPECT_TRUE(wav.Samples == Oggdec(ogg, dir.Path()));
 }
 
 TEST(VorbisCli, HostileOggFilesFailWithAMessageAndTheOthersConvert) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   const fs::path good = dir / "good.ogg";
   Oggenc(good, 44100, 2, 8 * 44100, [](int64_t f, int c) { return Music(44100, f, c) / 2 + ((f * 7 + c) % 9000); },
@@ -117,7 +96,7 @@ TEST(VorbisCli, HostileOggFilesFailWithAMessageAndTheOthersConvert) {
   for (auto& b : random) b = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 24);
   WriteFile(dir / "random.ogg", random);
 
-  const auto r = RunCli(dir, Quote(dir / "random.ogg") + " " + Quote(dir / "cut.ogg") + " " + Quote(good));
+  const auto r = RunCli(Quote(dir / "random.ogg") + " " + Quote(dir / "cut.ogg") + " " + Quote(good));
   EXPECT_EQ(r.Status, 1);
   // Random bytes cannot even be listed; the cut file fails its row.
   EXPECT_EQ(r.Err.rfind("error: " + (dir / "random.ogg").string() + ": " + kMsgVorbisFailedToOpenFile + "-132\n", 0), 0u)

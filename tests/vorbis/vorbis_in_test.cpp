@@ -36,7 +36,7 @@ class TUnseekableStream : public TAuMemoryStream {
 }  // namespace
 
 TEST(VorbisIn, OggencFilesProbeWithTheirFormatLengthAndSixFields) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   for (int channels : {1, 2}) {
     for (int rate : {8000, 11025, 22050, 32000, 44100, 48000}) {
@@ -68,7 +68,7 @@ TEST(VorbisIn, OggencFilesProbeWithTheirFormatLengthAndSixFields) {
 }
 
 TEST(VorbisIn, DecodesExactlyWhatOggdecDecodes) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   for (int channels : {1, 2, 6}) {
     SCOPED_TRACE(std::to_string(channels) + " channels");
@@ -77,7 +77,7 @@ TEST(VorbisIn, DecodesExactlyWhatOggdecDecodes) {
     // only by chance; 1 and 2 channels end in the middle of a buffer.
     const int64_t frames = 3 * 44100 + 4321;
     Oggenc(file, 44100, channels, frames, [](int64_t f, int c) { return Music(44100, f, c); }, {});
-    const auto expected = Oggdec(file, dir.Path);
+    const auto expected = Oggdec(file, dir.Path());
     ASSERT_EQ(expected.size(), static_cast<std::size_t>(frames * channels));
     TVorbisIn in;
     in.SetFileName(file.string());
@@ -89,12 +89,12 @@ TEST(VorbisIn, DecodesExactlyWhatOggdecDecodes) {
 }
 
 TEST(VorbisIn, RangesAndSeeksGiveOggdecsSamplesFromThere) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   const fs::path file = dir / "in.ogg";
   const int64_t frames = 5 * 44100;
   Oggenc(file, 44100, 2, frames, [](int64_t f, int c) { return Music(44100, f, c); }, {});
-  const auto all = Oggdec(file, dir.Path);
+  const auto all = Oggdec(file, dir.Path());
   ASSERT_EQ(all.size(), static_cast<std::size_t>(frames * 2));
 
   TVorbisIn in;
@@ -133,11 +133,11 @@ TEST(VorbisIn, RangesAndSeeksGiveOggdecsSamplesFromThere) {
 }
 
 TEST(VorbisIn, AStreamThatCannotSeekIsReadToItsEnd) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   const fs::path file = dir / "in.ogg";
   Oggenc(file, 22050, 2, 30000, [](int64_t f, int c) { return Music(22050, f, c); }, {"artist=Streamed"});
-  const auto expected = Oggdec(file, dir.Path);
+  const auto expected = Oggdec(file, dir.Path());
   TUnseekableStream stream(ReadFile(file));
   TVorbisIn in;
   in.Seekable = false;
@@ -159,7 +159,7 @@ TEST(VorbisIn, AStreamThatCannotSeekIsReadToItsEnd) {
 }
 
 TEST(VorbisIn, HostileFilesFailWithAMessage) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   const fs::path good = dir / "good.ogg";
   Oggenc(good, 44100, 2, 10 * 44100, [](int64_t f, int c) { return Music(44100, f, c) / 2 + ((f * 7 + c) % 9000); },
@@ -222,7 +222,7 @@ TEST(VorbisIn, HostileFilesFailWithAMessage) {
 }
 
 TEST(VorbisIn, TheApplicationProbesWithASecondInstance) {
-  if (!HaveVorbisTools()) GTEST_SKIP() << "vorbis-tools missing";
+  QM_REQUIRE_TOOLS("oggenc", "oggdec", "ogginfo");
   TTempDir dir;
   const fs::path a = dir / "a.ogg";
   const fs::path b = dir / "b.ogg";

@@ -4,18 +4,37 @@
 // fixtures oggenc makes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "tests/mp3/mp3_test_support.h"
+#include "pipeline/au_exception.h"
+#include "tests/support/decoders.h"
+#include "tests/support/files.h"
+#include "tests/support/main_thread_pump.h"
+#include "tests/support/pipeline_parts.h"
+#include "tests/support/process.h"
+#include "tests/support/signal_measures.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_streams.h"
 
 namespace vorbistest {
 
-using namespace mp3test;
+using namespace qmtest;
+namespace fs = std::filesystem;
+
+// The exit status of a shell command, its output dropped.
+inline int Run(const std::string& command) { return RunShell(command).Status; }
+// Its standard output, without the line ends at its end.
+inline std::string Capture(const std::string& command) { return TrimEnd(RunShell(command).Out); }
 
 struct TPage {
   std::size_t Offset = 0;
@@ -96,9 +115,9 @@ struct TOgginfo {
 
 inline TOgginfo Ogginfo(const fs::path& file) {
   TOgginfo r;
-  r.Text = Capture("ogginfo " + Quote(file) + " 2>&1; echo \"status=$?\"");
-  const auto at = r.Text.rfind("status=");
-  if (at != std::string::npos) r.Status = std::atoi(r.Text.c_str() + at + 7);
+  const TRunResult run = RunShell("ogginfo " + Quote(file));
+  r.Status = run.Status;
+  r.Text = run.Out + run.Err;
   return r;
 }
 
@@ -115,9 +134,9 @@ inline void Oggenc(const fs::path& out, int rate, int channels, int64_t frames,
                    const std::function<int32_t(int64_t, int)>& sample, const std::vector<std::string>& comments,
                    const std::string& options = "-q 3") {
   const fs::path wav = out.parent_path() / (out.stem().string() + "-source.wav");
-  WriteWav(wav, rate, channels, 16, frames, sample);
+  WriteWav(wav, Generate(16, channels, rate, frames, sample));
   std::string cmd = "oggenc -Q " + options + " -o " + Quote(out);
-  for (const auto& c : comments) cmd += " -c " + Quote(fs::path(c));
+  for (const auto& c : comments) cmd += " -c " + Quote(c);
   cmd += " " + Quote(wav);
   ASSERT_EQ(Run(cmd), 0) << cmd;
   fs::remove(wav);
@@ -130,6 +149,23 @@ inline int32_t Music(int rate, int64_t f, int c) {
   return static_cast<int32_t>(std::lround(v * 32767)) + static_cast<int32_t>((f * 7919 + c * 31) % 801) - 400;
 }
 
-inline bool HaveVorbisTools() { return HaveTool("oggenc") && HaveTool("oggdec") && HaveTool("ogginfo"); }
+// The root mean square of v[from, to).
+inline double Rms(const std::vector<double>& v, std::size_t from, std::size_t to) {
+  double sum = 0;
+  for (std::size_t i = from; i < to; ++i) sum += v[i] * v[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// Signal-to-noise of `decoded` against `reference` in dB, over the middle
+// of the signal (`margin` samples left out at each end).
+inline double SnrDb(const std::vector<double>& reference, const std::vector<double>& decoded, std::size_t margin) {
+  double signal = 0, noise = 0;
+  for (std::size_t i = margin; i + margin < reference.size() && i < decoded.size(); ++i) {
+    const double e = decoded[i] - reference[i];
+    signal += reference[i] * reference[i];
+    noise += e * e;
+  }
+  return 10 * std::log10(signal / std::max(noise, 1e-30));
+}
 
 }  // namespace vorbistest
