@@ -131,17 +131,15 @@ void TVorbisOut::WritePage() {
   Stream->WriteBuffer(OggPage.body, static_cast<std::size_t>(OggPage.body_len));
 }
 
-bool TVorbisOut::DoOutput(bool Abort) {
-  if (!Active) return true;
-  if (Abort || EndOfOggStream) return false;
-  bool eof = false;
-  uint32_t bytes = FInput->FillBuffer(InputBlock.data(), InputBlockBytes, eof);
+bool TVorbisOut::EncodeStep() {
+  if (EndOfOggStream) return false;
+  uint32_t bytes = ReadInput(InputBlock.data(), InputBlockBytes);
   bytes -= bytes % static_cast<uint32_t>(InputChannels * (InputBits / 8));
   if (bytes > 0) Analyse(bytes);
   // No more input: the encoder finishes the stream.
-  if (eof) VorbisLibrary().analysis_wrote(&DspState, 0);
+  if (InputEnded()) VorbisLibrary().analysis_wrote(&DspState, 0);
   WritePages();
-  return !eof && !EndOfOggStream;
+  return !InputEnded() && !EndOfOggStream;
 }
 
 void TVorbisOut::Analyse(uint32_t Bytes) {
@@ -217,20 +215,9 @@ void TVorbisOut::DiscardTarget() {
     std::filesystem::resize_file(WideFileName(), static_cast<std::uintmax_t>(OriginalSize), ec);
 }
 
-void TVorbisOut::Done() {
-  if (Stream) {
-    // A write-back error that only the close reports leaves a file that is
-    // not what was written.
-    try {
-      Stream->Close();
-    } catch (const std::exception& e) {
-      ReportFailure(e.what());
-    }
-    Stream.reset();
-  }
+void TVorbisOut::AfterClose() {
   if (TargetOpened && !ExceptionMessage.empty()) DiscardTarget();
   TargetOpened = false;
-  if (FInput) FInput->Flush();
   FComments.Clear();
   ClearEncoder();
   InputBlock = {};

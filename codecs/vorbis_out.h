@@ -68,8 +68,11 @@ class TVorbisOut : public TAuFileOut {
 
  protected:
   void Prepare() override;
-  bool DoOutput(bool Abort) override;
-  void Done() override;
+  bool EncodeStep() override;
+  // The file is closed: a failed run's file is discarded, the comments and
+  // the library records are cleared. The encoder is not drained, so a run
+  // stopped before the input ended leaves a file without its last page.
+  void AfterClose() override;
 
  private:
   void OpenTarget();
