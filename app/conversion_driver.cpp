@@ -1,23 +1,14 @@
 #include "app/conversion_driver.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
+#include "pipeline/au_exception.h"
+
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string Format(const char* pattern, int value) {
-  char text[128];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
-
-}  // namespace
 
 std::string MakeOutputPath(const std::string& sourcePath, const std::string& caption,
                            const TSettings& settings, const std::string& outputExt) {
@@ -54,7 +45,7 @@ void TConversionDriver::MStartClick() {
     return;
   }
   if (routing_.SinkFor(settings_.outputType) == nullptr) {
-    view_.ShowError(Format(kMsgNoOutputType, settings_.outputType));
+    view_.ShowError(FormatMessage(kFmtNoOutputType, {settings_.outputType}));
     return;
   }
   CurrentIndex = 0;
@@ -113,9 +104,7 @@ void TConversionDriver::StartCheckedItem(int index) {
   SourceExt = TFileList::LowerExt(SourcePath);
   OutputPath.clear();
   if (!PrepareChain(SourceExt)) {
-    std::string message = kMsgNoSourceForExt;
-    message.replace(message.find("%s"), 2, SourceExt);
-    throw std::runtime_error(message);
+    throw EAuException(FormatMessage(kFmtNoSourceForExt, {SourceExt}));
   }
   OutputPath = MakeOutputPath(SourcePath, row.Caption, settings_, OutputExt);
   routing_.Configure(*currentSink_, settings_, OutputPath);

@@ -13,6 +13,7 @@
 #include "app/language_table.h"
 #include "app/settings.h"
 #include "pipeline/au_output.h"
+#include "platform/messages.h"
 
 // The project's version, from the build.
 #ifndef QUELLMARK_VERSION
@@ -22,10 +23,6 @@ inline constexpr const char* kAppVersion = QUELLMARK_VERSION;
 inline constexpr const char* kAppCaption = "Quellmark Audio Converter " QUELLMARK_VERSION;
 inline constexpr const char* kRunModeConvert = "convert";
 inline constexpr const char* kRunModeGrab = "grab";
-// A listed file whose format has no source in this build; %s is its extension.
-inline constexpr const char* kMsgNoSourceForExt = "No reader for %s files";
-// Start with an output type this build cannot write; %d is the type.
-inline constexpr const char* kMsgNoOutputType = "Output type %d is not supported";
 
 // What the driver shows; the window and the command line implement it.
 class TDriverView {

@@ -11,13 +11,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
+#include "platform/messages.h"
 
 enum class TRowImage { None, InProgress, Done, Failed };
-
-// A named path that is neither a folder nor a regular file (a FIFO, a device,
-// a socket): opening or reading it could block for ever.
-inline constexpr const char* kMsgNotARegularFile = "Not a regular file";
 
 struct TFileRow {
   std::string Caption;     // "Filename": the file name without its folder

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "pipeline/au_exception.h"
 #include "pipeline/sample_rate.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
@@ -84,26 +85,19 @@ TSettings::TSettings(std::string programDir) : OutputDir(std::move(programDir)) 
 
 namespace {
 
-std::string NotValidIntegerMessage(std::string_view text) {
-  const std::string_view pattern = kMsgNotValidInteger;
-  const auto at = pattern.find("%s");
-  std::string message(pattern.substr(0, at));
-  message.append(text);
-  message.append(pattern.substr(at + 2));
-  return message;
-}
+std::string NotValidIntegerMessage(std::string_view text) { return FormatMessage(kFmtNotValidInteger, {text}); }
 
 }  // namespace
 
 int SettingTextToInt(std::string_view text) {
   int value = 0;
-  if (!platform::ParseIniInteger(text, value)) throw std::runtime_error(NotValidIntegerMessage(text));
+  if (!platform::ParseIniInteger(text, value)) throw EAuException(NotValidIntegerMessage(text));
   return value;
 }
 
 int SettingTextToInt(const TFormatSetting& setting, std::string_view text) {
   const int value = SettingTextToInt(text);
-  if (!setting.Accepts(value)) throw std::runtime_error(NotValidIntegerMessage(text));
+  if (!setting.Accepts(value)) throw EAuException(NotValidIntegerMessage(text));
   return value;
 }
 

@@ -11,17 +11,16 @@
 #include <vector>
 
 #include "codecs/format_catalog.h"
+#include "platform/messages.h"
 
 namespace platform {
 class TIniFile;
 }
 
 inline constexpr const char* kSettingsSection = "Options";
-// A settings text that must be an integer but is not; %s is the text.
-inline constexpr const char* kMsgNotValidInteger = "'%s' is not a valid integer value";
 
-// The text as a decimal integer, or std::runtime_error with
-// kMsgNotValidInteger.
+// The text as a decimal integer, or EAuException with
+// kFmtNotValidInteger.
 int SettingTextToInt(std::string_view text);
 // The same for the value of a format setting, which must also lie in the
 // setting's range.
@@ -80,7 +79,7 @@ struct TSettings : public TFormatOptions {
   // means nothing to a conversion), a value that is not an integer where one
   // is needed, or one outside the range a format declares for it ("wavSr"
   // takes the engine's sample rates); Problem, when given, then receives the
-  // kMsgNotValidInteger text for the value (empty for an unknown key).
+  // kFmtNotValidInteger text for the value (empty for an unknown key).
   bool SetByName(std::string_view key, std::string_view value, std::string* Problem = nullptr);
 
   // The key names in the order they are read and written: the fifteen, the

@@ -33,7 +33,7 @@ class TFormSettings : public QDialog {
   void FormShow();
   // Stores the controls into the settings in their fixed order and closes.
   // A sample rate that is not an integer, or not a rate the engine takes,
-  // raises kMsgNotValidInteger after the settings before it were stored; the
+  // raises kFmtNotValidInteger after the settings before it were stored; the
   // dialog then stays open.
   void ButtonCloseClick();
   void CheckBoxOutputSameClick();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "pipeline/au_exception.h"
 
@@ -243,10 +242,8 @@ void TCDIn::FailRead(int Code) {
     }
   }
   const TCDPosition at = CDFramesPosition(sector - start);
-  char message[160];
-  std::snprintf(message, sizeof message, Code == CR_ERR_UNVERIFIED ? kFmtCDUnverified : kFmtCDReadError, track,
-                at.Minutes, at.Seconds, at.Frames);
-  throw EAuException(message);
+  throw EAuException(FormatMessage(Code == CR_ERR_UNVERIFIED ? kFmtCDUnverified : kFmtCDReadError,
+                                   {track, at.Minutes, at.Seconds, at.Frames}));
 }
 
 void TCDIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {

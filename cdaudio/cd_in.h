@@ -14,24 +14,7 @@
 
 #include "cdaudio/cdrip_library.h"
 #include "pipeline/au_input.h"
-
-inline constexpr const char* kMsgCDComponentBusy = "The component is busy";
-inline constexpr const char* kMsgCDDriveNotReady = "The drive is not ready";
-inline constexpr const char* kMsgCDStartTrackOutOfRange = "The start track out of range";
-inline constexpr const char* kMsgCDDataTrack = "Trying to rip a data track";
-inline constexpr const char* kMsgCDEndTrackOutOfRange = "The end track out of range";
-inline constexpr const char* kMsgCDTrackOutOfRange = "Track out of range.";
-// The end position of a run before its start position.
-inline constexpr const char* kMsgCDRangeReversed = "The end position lies before the start position";
-// Another component of this program is reading from the library.
-inline constexpr const char* kMsgCDReaderBusy = "Another CD rip is running";
-// printf formats: the track, then minutes, seconds and frames into it.
-inline constexpr const char* kFmtCDReadError = "Read error in track %d at %02d:%02d:%02d";
-inline constexpr const char* kFmtCDUnverified = "Paranoia could not verify track %d at %02d:%02d:%02d";
-// Eject and Close on a drive that has no tray, or a tray that does not move.
-inline constexpr const char* kMsgCDImageHasNoTray = "A disc image has no tray.";
-inline constexpr const char* kMsgCDCannotEject = "The drive cannot open its tray.";
-inline constexpr const char* kMsgCDCannotCloseTray = "The drive cannot close its tray.";
+#include "platform/messages.h"
 
 // A position as minutes, seconds and frames (sectors, 75 to a second).
 struct TCDPosition {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "libs/cdrip/include/cdrip.h"
+#include "platform/messages.h"
 
 inline constexpr const char* kCDRipLibraryFileName = "libcdrip.so";
-inline constexpr const char* kMsgCDRipNotLoaded = "libcdrip.so could not be loaded.";
 inline constexpr const char* kCDRipSettingsFileName = "cdr.ini";
 
 // Every export, bound once per process.

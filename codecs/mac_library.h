@@ -9,9 +9,9 @@
 
 #include "libs/ape/include/apecodec.h"
 #include "pipeline/au_exception.h"
+#include "platform/messages.h"
 
 inline constexpr const char* kMacLibraryFileName = "libapecodec.so";
-inline constexpr const char* kMsgMacDllError = "MACDll error: ";
 
 // The exports the components call, bound once per process.
 struct TMACLibrary {
@@ -29,6 +29,7 @@ struct TMACLibrary {
   decltype(&::FillWaveFormatEx) FillWaveFormatEx = nullptr;
   decltype(&::GetID3Tag) GetID3Tag = nullptr;
   decltype(&::TagFileSimple) TagFileSimple = nullptr;
+  decltype(&::c_APE_GetErrorText) GetErrorText = nullptr;
 };
 
 // Loads the library on first use under a process-wide lock; a failed load
@@ -37,7 +38,8 @@ const TMACLibrary* LoadMACLibrary();
 // "libapecodec.so library could not be loaded."
 std::string MACLibraryLoadFailedMessage();
 
-// The system's text for a library error code.
+// The library's text for one of its error codes; "undefined (N)" for a code
+// it does not know, or when it is not loaded.
 std::string APEErrorText(int Code);
 
 // A library error code as an exception: "MACDll error: " and the code's text.

@@ -24,7 +24,7 @@ void TMACOut::SetCompressionLevel(int Value) {
 void TMACOut::Prepare() {
   const TMACLibrary* lib = LoadMACLibrary();
   if (!lib) throw EAuException(MACLibraryLoadFailedMessage());
-  if (FileName().empty()) throw EAuException(kMsgMacFileNameNotAssigned);
+  if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
   FInput->Init();
   Compressor = std::make_unique<TAPECompress>();
   lib->FillWaveFormatEx(&WaveFormat, FInput->SampleRate(), FInput->BitsPerSample(), FInput->Channels());

@@ -8,10 +8,7 @@
 
 #include "codecs/mac_library.h"
 #include "tags/au_tagged_file.h"
-
-inline constexpr const char* kMsgMacFileNameNotAssigned = "File name is not assigned.";
-inline constexpr const char* kMsgErrorStartingAPECompress = "Error starting APECompress.\r\n";
-inline constexpr const char* kMsgAPECompressUnlockBufferError = "APECompress.UnlockBuffer Error: ";
+#include "platform/messages.h"
 
 class TMACOut : public TAuTaggedFileOut {
  public:

@@ -16,10 +16,6 @@ int MP3BitRateKbps(TMP3BitRate Value) {
   return index < kbps.size() ? kbps[index] : 0;
 }
 
-std::string Mp3UnsupportedWidthMessage(int Bits) {
-  return "Cannot encode " + std::to_string(Bits) + "-bit samples into MP3.";
-}
-
 namespace {
 
 constexpr std::size_t kTitleOffset = 3;
@@ -128,7 +124,7 @@ void TMP3Out::FillEncoderConfig(int SampleRate, int Channels) {
 void TMP3Out::Prepare() {
   FileCreated = false;
   if (LoadLameLibrary() == nullptr) throw EAuException(LameLibraryLoadFailedMessage());
-  if (FileName().empty()) throw EAuException(kMsgMp3FileNameNotAssigned);
+  if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
   FInput->Init();
   InputChannels = FInput->Channels();
   InputBits = FInput->BitsPerSample();
@@ -137,7 +133,7 @@ void TMP3Out::Prepare() {
   if (InputChannels > 2) throw EAuException(kMsgMp3TooManyChannels);
   if (InputChannels < 1) throw EAuException(kMsgMp3UnsupportedFormat);
   if (InputBits != 8 && InputBits != 16 && InputBits != 24 && InputBits != 32)
-    throw EAuException(Mp3UnsupportedWidthMessage(InputBits));
+    throw EAuException(FormatMessage(kFmtMp3UnsupportedWidth, {InputBits}));
   Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
   FileCreated = true;
 

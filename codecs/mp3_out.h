@@ -9,15 +9,7 @@
 
 #include "codecs/mp3_encoder_config.h"
 #include "tags/au_tagged_file.h"
-
-inline constexpr const char* kMsgMp3FileNameNotAssigned = "File name is not assigned.";
-// Followed by the encoder's error number in decimal.
-inline constexpr const char* kMsgLameError = "LAME Error: ";
-// MPEG audio has one or two channels.
-inline constexpr const char* kMsgMp3TooManyChannels = "Cannot encode more than 2 channels into MP3.";
-inline constexpr const char* kMsgMp3UnsupportedFormat = "Cannot encode this sample format into MP3.";
-// "Cannot encode 12-bit samples into MP3.": widths other than 8, 16, 24, 32.
-std::string Mp3UnsupportedWidthMessage(int Bits);
+#include "platform/messages.h"
 
 enum class TMP3BitRate {
   mbrAuto, mbr32, mbr40, mbr48, mbr56, mbr64, mbr80, mbr96,

@@ -184,7 +184,7 @@ void TWaveOut::Prepare() {
   Appended = false;
   HeaderWritten = false;
   EncodedFrames = 0;
-  if (FileName().empty()) throw EAuException(kMsgWavFileNameNotAssigned);
+  if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
   if (std::filesystem::exists(WideFileName()) && FFileMode != TFileOutputMode::foRewrite)
     Stream = std::make_unique<TAuFileStream>(WideFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
   else

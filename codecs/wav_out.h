@@ -9,19 +9,7 @@
 #include "codecs/adpcm.h"
 #include "codecs/wav_in.h"
 #include "pipeline/au_output.h"
-
-inline constexpr const char* kMsgWavFileNameNotAssigned = "File name is not assigned.";
-inline constexpr const char* kMsgCannotAppendToFile = "Cannot append data to this .wav file.";
-inline constexpr const char* kMsgCannotAppendDifferentFormat = "Cannot append data in different audio format.";
-inline constexpr const char* kMsgCannotEncode8Bit = "Cannot encode 8 bit sound into ADPCM.";
-// The IMA ADPCM block layout exists for one and two channels only.
-inline constexpr const char* kMsgCannotEncodeChannels = "Cannot encode more than 2 channels into ADPCM.";
-// An IMA ADPCM block must hold more than its channel headers.
-inline constexpr const char* kMsgBlockSizeTooSmall = "The ADPCM block size is too small.";
-// Stereo IMA ADPCM blocks carry whole 8-byte groups after their headers.
-inline constexpr const char* kMsgStereoBlockSize = "The ADPCM block size must be a multiple of 8 for stereo.";
-// RIFF sizes are 32-bit.
-inline constexpr const char* kMsgWavTooLarge = "The data does not fit in a .wav file.";
+#include "platform/messages.h"
 
 class TWaveOut : public TAuFileOut {
  public:

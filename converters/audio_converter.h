@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "pipeline/au_converter.h"
+#include "platform/messages.h"
 
 enum class TMSConverterMode { msmMonoToBoth, msmMonoToLeft, msmMonoToRight };
-
-// Raised by InitInternal for sample widths the float routines do not cover.
-inline constexpr const char* kMsgUnsupportedSampleWidth = "Cannot convert this sample width.";
 
 class TAudioConverter : public TAuConverter {
  public:

@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "pipeline/au_converter.h"
-
-inline constexpr const char* kMsgResamplerFormat = "Cannot resample this audio format.";
+#include "platform/messages.h"
 
 // Coefficients of one 4-pole Chebyshev type I low-pass section:
 // y[n] = sum a[k] x[n-k] (k = 0..4) + sum b[k] y[n-1-k] (k = 0..3).

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "pipeline/au_input.h"
-
-inline constexpr const char* kMsgInputNotAssigned = "Input is not assigned";
+#include "platform/messages.h"
 
 // A source fed by another source. Format queries pass through to Input;
 // bits per sample loses its bit 7 (value 128) unless this converter's own

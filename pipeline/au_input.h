@@ -11,11 +11,7 @@
 #include "pipeline/au_stream.h"
 #include "pipeline/component.h"
 #include "pipeline/decode_buffer.h"
-
-// Messages raised by sources.
-inline constexpr const char* kMsgStreamNotOpened = "The Stream is not opened";
-inline constexpr const char* kMsgComponentIsBusy = "The component is Busy";
-inline constexpr const char* kMsgFileNameNotAssigned = "The file name is not assigned";
+#include "platform/messages.h"
 
 // A source of interleaved little-endian PCM: 8-bit unsigned, 16/24/32-bit
 // signed; a "sample" in counts and ranges is one frame.

@@ -60,7 +60,7 @@ void TAuOutput::Run() {
   // a run that can start.
   if (Busy) throw EAuException(kMsgSinkIsBusy);
   ExceptionMessage.clear();
-  if (!FInput) throw EAuException(kMsgRunInputNotAssigned);
+  if (!FInput) throw EAuException(kMsgInputNotAssigned);
   FInputEnded = false;
   // A Stop on an idle sink must not mark the next run as stopped.
   StopRequested = false;

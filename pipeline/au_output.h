@@ -10,10 +10,7 @@
 #include "pipeline/au_stream.h"
 #include "pipeline/au_thread.h"
 #include "pipeline/component.h"
-
-inline constexpr const char* kMsgSinkIsBusy = "Component is Busy";
-inline constexpr const char* kMsgRunInputNotAssigned = "Input is not assigned";
-inline constexpr const char* kMsgPauseInputNotAssigned = "Input is not assigned.";
+#include "platform/messages.h"
 
 enum class TFileOutputMode { foRewrite, foAppend };
 

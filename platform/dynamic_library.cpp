@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/app_paths.h"
+#include "platform/messages.h"
 
 #ifndef QUELLMARK_CODECDIR_FROM_BINDIR
 #define QUELLMARK_CODECDIR_FROM_BINDIR "../lib/quellmark"
@@ -88,7 +89,7 @@ void* DynamicLibrary::Symbol(const char* name) const {
   return ::dlsym(handle_, name);
 }
 
-std::string DynamicLibrary::LoadFailedMessage() const { return fileName_ + " library could not be loaded."; }
+std::string DynamicLibrary::LoadFailedMessage() const { return FormatMessage(kFmtLibraryNotLoaded, {fileName_}); }
 
 std::string DynamicLibrary::LastError() const {
   std::lock_guard lock(mutex_);

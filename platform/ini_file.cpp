@@ -69,12 +69,6 @@ std::string OneLine(std::string_view s) {
   return out;
 }
 
-std::string WriteErrorText(const std::filesystem::path& path) {
-  std::string msg = kIniWriteError;
-  const auto at = msg.find("%s");
-  return msg.replace(at, 2, path.string());
-}
-
 }  // namespace
 
 bool ParseIniInteger(std::string_view text, int& out) {
@@ -233,7 +227,7 @@ void TIniFile::Store() const {
       stored = static_cast<bool>(out);
     }
   }
-  if (!stored) throw std::runtime_error(WriteErrorText(path_));
+  if (!stored) throw std::runtime_error(FormatMessage(kMsgIniWriteError, {path_.string()}));
 }
 
 }  // namespace platform

@@ -11,13 +11,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "platform/messages.h"
 
 namespace platform {
-
-
-// Raised (as std::runtime_error text) when a write cannot be stored; %s is the
-// file's path.
-inline constexpr const char* kIniWriteError = "Unable to write to %s";
 
 class TIniFile {
  public:
@@ -40,7 +36,7 @@ class TIniFile {
   bool SectionExists(std::string_view section) const;
 
   // Each write is stored in the file at once; a failure raises
-  // std::runtime_error with kIniWriteError.
+  // std::runtime_error with kMsgIniWriteError.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int value);
   void WriteBool(std::string_view section, std::string_view key, bool value);

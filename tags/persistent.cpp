@@ -3,11 +3,7 @@
 namespace {
 
 std::string FormatAssignError(const std::string& source, const std::string& dest) {
-  std::string message = kCannotAssignMessage;
-  const auto first = message.find("%s");
-  message.replace(first, 2, source);
-  message.replace(message.find("%s", first + source.size()), 2, dest);
-  return message;
+  return FormatMessage(kFmtCannotAssign, {source, dest});
 }
 
 }  // namespace

@@ -2,18 +2,18 @@
 // conversion error for objects that cannot be copied into each other.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "pipeline/au_exception.h"
+#include "platform/messages.h"
+
 // Raised when a value cannot be converted or an object cannot be copied into
-// another one.
-class EConvertError : public std::runtime_error {
+// another one (kFmtCannotAssign).
+class EConvertError : public EAuException {
  public:
-  using std::runtime_error::runtime_error;
+  using EAuException::EAuException;
 };
 
-// "Cannot assign a %s to a %s": source class name (or nil), destination class name.
-inline constexpr const char* kCannotAssignMessage = "Cannot assign a %s to a %s";
 
 class TPersistent {
  public:

@@ -110,7 +110,7 @@ TEST(MacOutTest, FailuresAreReported) {
     TMACOut out;
     out.SetInput(&gen);
     RunToEnd(out);
-    EXPECT_EQ(out.ExceptionMessage, kMsgMacFileNameNotAssigned);
+    EXPECT_EQ(out.ExceptionMessage, kMsgOutputFileNameNotAssigned);
   }
   {
     TGeneratorInput gen(6, 44100, 16, 100);

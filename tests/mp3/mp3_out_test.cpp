@@ -431,7 +431,7 @@ TEST(Mp3OutFailures, AFailedRunIsReportedAndLeavesNoFile) {
   {
     TRun run(2, 16, kRate);
     EXPECT_FALSE(run.Write(""));
-    EXPECT_EQ(run.Out.ExceptionMessage, kMsgMp3FileNameNotAssigned);
+    EXPECT_EQ(run.Out.ExceptionMessage, kMsgOutputFileNameNotAssigned);
   }
   if (fs::exists("/dev/full")) {
     // A full disk: the write's own error; the device itself stays.

@@ -166,7 +166,7 @@ TEST_F(SinkTest, RunChecksBusyAndInput) {
     lonely.Run();
     FAIL();
   } catch (const EAuException& e) {
-    EXPECT_STREQ(e.what(), kMsgRunInputNotAssigned);
+    EXPECT_STREQ(e.what(), kMsgInputNotAssigned);
   }
   EXPECT_FALSE(lonely.Busy);
   try {

@@ -467,5 +467,5 @@ TEST(WaveOutTest, MissingFileNameFails) {
   TWaveOut out;
   out.SetInput(&gen);
   ASSERT_TRUE(RunToEnd(out));
-  EXPECT_EQ(out.ExceptionMessage, kMsgWavFileNameNotAssigned);
+  EXPECT_EQ(out.ExceptionMessage, kMsgOutputFileNameNotAssigned);
 }

@@ -146,6 +146,10 @@ APECODEC_API int TagFileSimple(const char* pFilename, const char* pArtist, const
 /* Removes a trailing APEv2 and/or ID3v1 tag. */
 APECODEC_API int RemoveTag(const char* pFilename);
 APECODEC_API int GetVersionNumber(void);
+/* The text of an APE_ERROR_* code (and of the library loading codes 3000 to
+ * 3002, 4000 and 4001 its callers use), as a static string; NULL for a code
+ * it does not know. */
+APECODEC_API const char* c_APE_GetErrorText(int nErrorCode);
 
 #ifdef __cplusplus
 }

@@ -207,4 +207,33 @@ int RemoveTag(const char* pFilename) {
 
 int GetVersionNumber(void) { return ape::kVersionWritten; }
 
+const char* c_APE_GetErrorText(int nErrorCode) {
+    switch (nErrorCode) {
+        case APE_ERROR_SUCCESS: return "OK";
+        case APE_ERROR_IO_READ: return "I/O read error";
+        case APE_ERROR_IO_WRITE: return "I/O write error";
+        case APE_ERROR_INVALID_INPUT_FILE: return "invalid input file";
+        case APE_ERROR_INVALID_OUTPUT_FILE: return "invalid output file";
+        case APE_ERROR_INPUT_FILE_TOO_LARGE: return "input file file too large";
+        case APE_ERROR_INPUT_FILE_UNSUPPORTED_BIT_DEPTH: return "input file unsupported bit depth";
+        case APE_ERROR_INPUT_FILE_UNSUPPORTED_SAMPLE_RATE: return "input file unsupported sample rate";
+        case APE_ERROR_INPUT_FILE_UNSUPPORTED_CHANNEL_COUNT: return "input file unsupported channel count";
+        case APE_ERROR_INPUT_FILE_TOO_SMALL: return "input file too small";
+        case APE_ERROR_INVALID_CHECKSUM: return "invalid checksum";
+        case APE_ERROR_DECOMPRESSING_FRAME: return "decompressing frame";
+        case APE_ERROR_INITIALIZING_UNMAC: return "initializing unmac";
+        case APE_ERROR_INVALID_FUNCTION_PARAMETER: return "invalid function parameter";
+        case APE_ERROR_UNSUPPORTED_FILE_TYPE: return "unsupported file type";
+        case APE_ERROR_INSUFFICIENT_MEMORY: return "insufficient memory";
+        case 3000: return "loading MAC.dll";
+        case 3001: return "loading MACinfo.dll";
+        case 3002: return "loading UnMAC.dll";
+        case 4000: return "user stopped processing";
+        case 4001: return "skipped...";
+        case APE_ERROR_BAD_PARAMETER: return "bad parameter";
+        case APE_ERROR_APE_COMPRESS_TOO_MUCH_DATA: return "APE compress too much data";
+        default: return nullptr;
+    }
+}
+
 }  // extern "C"
