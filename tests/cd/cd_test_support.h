@@ -1,17 +1,21 @@
 // Shared pieces of the CD tests: a settings folder of the test's own (so
 // that no test writes the user's cdr.ini), standard error captured around a
-// block, a source over an image drive, and a grab to WAV.
+// block, a source over an image drive, a gate that holds a run, and a grab
+// to WAV.
 #pragma once
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "cdaudio/cd_in.h"
 #include "codecs/wav_out.h"
+#include "pipeline/au_converter.h"
 #include "tests/cd/disc_image.h"
 #include "tests/wav/wav_test_support.h"
 
@@ -103,6 +107,53 @@ inline int UseImage(TCDIn& in, const fs::path& image) {
   in.CurrentDrive = in.AddDrive(image.string());
   return in.CurrentDrive;
 }
+
+// Passes its input through; the first pull waits until the test opens it,
+// so that the source is held in the middle of a run.
+class TGate : public TAuConverter {
+ public:
+  ~TGate() override { NotifyRemoval(); }
+  void WaitUntilHeld() {
+    std::unique_lock lock(M);
+    C.wait(lock, [this] { return FHeld; });
+  }
+  bool Held() {
+    std::lock_guard lock(M);
+    return FHeld;
+  }
+  void Open() {
+    std::lock_guard lock(M);
+    Opened = true;
+    C.notify_all();
+  }
+
+ protected:
+  void InitInternal() override {
+    CheckInput();
+    FInput->Init();
+    Size = FInput->Size.load();
+    Busy = true;
+  }
+  void FlushInternal() override {
+    FInput->Flush();
+    Busy = false;
+  }
+  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override {
+    {
+      std::unique_lock lock(M);
+      FHeld = true;
+      C.notify_all();
+      C.wait(lock, [this] { return Opened; });
+    }
+    FInput->GetData(Buffer, Bytes);
+  }
+
+ private:
+  std::mutex M;
+  std::condition_variable C;
+  bool FHeld = false;
+  bool Opened = false;
+};
 
 // Grabs the source's chosen range into a WAV file; the run's failure, or "".
 inline std::string GrabToWav(TCDIn& in, const fs::path& out) {
