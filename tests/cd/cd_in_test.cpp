@@ -305,12 +305,12 @@ TEST(CDInTest, MainThreadQueriesDuringARunSeeTheRun) {
     ++progressQueries;
   };
   sink.Run();
-  gate.WaitUntilHeld();
+  ASSERT_TRUE(gate.Hold.WaitUntilHeld(std::chrono::seconds(60)));
   EXPECT_TRUE(in.Busy);
   EXPECT_EQ(in.GetSize(), 401 * kSectorBytes);
   EXPECT_EQ(in.TrackCount(), 4);
   EXPECT_EQ(in.TrackInfo(2).Seconds, 5);
-  gate.Open();
+  gate.Hold.Release();
   while (!done) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(10));
   EXPECT_EQ(sink.ExceptionMessage, "");
   EXPECT_GT(progressQueries, 0);

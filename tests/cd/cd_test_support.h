@@ -7,16 +7,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 
 #include "cdaudio/cd_in.h"
 #include "codecs/wav_out.h"
 #include "pipeline/au_converter.h"
 #include "tests/cd/disc_image.h"
+#include "tests/support/hold_gate.h"
 #include "tests/wav/wav_test_support.h"
 
 namespace cdtest {
@@ -108,24 +107,13 @@ inline int UseImage(TCDIn& in, const fs::path& image) {
   return in.CurrentDrive;
 }
 
-// Passes its input through; the first pull waits until the test opens it,
-// so that the source is held in the middle of a run.
+// Passes its input through; while Hold is closed (as it starts) each pull
+// waits there, so that the source is held in the middle of a run.
 class TGate : public TAuConverter {
  public:
+  TGate() { Hold = true; }
   ~TGate() override { NotifyRemoval(); }
-  void WaitUntilHeld() {
-    std::unique_lock lock(M);
-    C.wait(lock, [this] { return FHeld; });
-  }
-  bool Held() {
-    std::lock_guard lock(M);
-    return FHeld;
-  }
-  void Open() {
-    std::lock_guard lock(M);
-    Opened = true;
-    C.notify_all();
-  }
+  qmtest::THoldGate Hold;
 
  protected:
   void InitInternal() override {
@@ -139,20 +127,9 @@ class TGate : public TAuConverter {
     Busy = false;
   }
   void GetDataInternal(void*& Buffer, uint32_t& Bytes) override {
-    {
-      std::unique_lock lock(M);
-      FHeld = true;
-      C.notify_all();
-      C.wait(lock, [this] { return Opened; });
-    }
+    Hold.Pass();
     FInput->GetData(Buffer, Bytes);
   }
-
- private:
-  std::mutex M;
-  std::condition_variable C;
-  bool FHeld = false;
-  bool Opened = false;
 };
 
 // Grabs the source's chosen range into a WAV file; the run's failure, or "".

@@ -15,7 +15,7 @@
 #include "app/app_core.h"
 #include "converters/audio_converter.h"
 #include "converters/fast_resampler.h"
-#include "pipeline/main_thread_invoker.h"
+#include "tests/support/main_thread_pump.h"
 #include "tests/cd/cd_test_support.h"
 
 using namespace cdtest;
@@ -57,15 +57,7 @@ class TRecordingView : public TDriverView {
   std::vector<int> tracks;
 };
 
-bool Pump(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(120)) {
-  auto& invoker = MainThreadInvoker::Instance();
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    invoker.WaitAndRun(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+bool Pump(const std::function<bool()>& done) { return qmtest::PumpUntil(done, std::chrono::seconds(120)); }
 
 struct GrabFixture : ::testing::Test {
   GrabFixture() : core(view) {
@@ -278,14 +270,14 @@ TEST_F(GrabFixture, StopWhileTheSourceIsHeldStartsNoFurtherRowAndStartThenWaitsF
   core.Components.AudioConverter1->SetInput(&gate);
   TAuFileOut* sink = core.Routing.SinkFor(0)->Sink;
   core.Grab.MGrabStartClick();
-  gate.WaitUntilHeld();
+  ASSERT_TRUE(gate.Hold.WaitUntilHeld(std::chrono::seconds(60)));
   core.Grab.MGrabStopClick();
   EXPECT_TRUE(sink->Busy) << "Stop did not wait for the row";
   EXPECT_FALSE(core.Driver.Running);
   // Start while the stopped row is still ending: the row ends first (its
   // OnDone is dropped), then the run begins at track 1 again, through the
   // gate left open.
-  std::thread opener([&gate] { gate.Open(); });
+  std::thread opener([&gate] { gate.Hold.Release(); });
   core.Grab.MGrabStartClick();
   opener.join();
   ASSERT_TRUE(Pump([this] { return !core.Driver.Running; }));
@@ -310,9 +302,9 @@ TEST_F(GrabFixture, StopWhileTheSourceIsHeldStartsNoFurtherRowAndStartThenWaitsF
     doneSeen = true;
   };
   core.Grab.MGrabStartClick();
-  second.WaitUntilHeld();
+  ASSERT_TRUE(second.Hold.WaitUntilHeld(std::chrono::seconds(60)));
   core.Grab.MGrabStopClick();
-  second.Open();
+  second.Hold.Release();
   ASSERT_TRUE(Pump([&] { return doneSeen; }));
   sink->OnDone = done;
   EXPECT_FALSE(sink->Busy);

@@ -10,7 +10,6 @@
 #include "app/settings_dialog.h"
 #include "converters/audio_converter.h"
 #include "converters/fast_resampler.h"
-#include "pipeline/main_thread_invoker.h"
 #include "tests/app/window_fixture.h"
 #include "tests/app/wav_fixture.h"
 #include "tests/cd/cd_test_support.h"
@@ -148,7 +147,7 @@ void TGrabWindowTest::grabStopReturnsAtOnceAndNoFurtherRowStarts() {
   };
 
   f.form->MGrabStart->trigger();
-  QVERIFY(QTest::qWaitFor([&] { return gate.Held(); }, kRunTimeoutMs));
+  QVERIFY(gate.Hold.WaitUntilHeld(std::chrono::milliseconds(kRunTimeoutMs)));
   QVERIFY(f.form->PanelProgress->isVisible());
   QCOMPARE(f.form->StatusBar1->text(), QString("Grabbing: 01 - Track Title 1"));
   QCOMPARE(f.form->SelectedTrack, 1);
@@ -162,7 +161,7 @@ void TGrabWindowTest::grabStopReturnsAtOnceAndNoFurtherRowStarts() {
   QCOMPARE(f.form->StatusBar1->text(), QString());
   QCOMPARE(f.Image(0), TRowImage::None);
 
-  gate.Open();
+  gate.Hold.Release();
   QVERIFY(QTest::qWaitFor([&] { return doneSeen; }, kRunTimeoutMs));
   QVERIFY(!sink->Busy);
   QVERIFY(!f.form->Core->Driver.Running);
