@@ -15,6 +15,7 @@ class TMACIn : public TAuTaggedFileIn {
   explicit TMACIn(TComponent* AOwner = nullptr);
   ~TMACIn() override;
 
+  // To any frame, through the library.
   bool SeekInternal(int64_t& SampleNum) override;
   int GetTotalTime() override;
 
@@ -22,11 +23,13 @@ class TMACIn : public TAuTaggedFileIn {
   TAPEv2Tags& APEv2Tags();
 
  protected:
+  // The ID3v1 tag, then a decompressor on the file and its format.
   bool OpenHeader() override;
   void CloseHeader() override;
   // The library opens the file by name.
   bool ReadsStream() const override { return false; }
   void InitInternal() override;
+  // Whole frames from the library until the buffer is full.
   void DecodeBlock() override;
 
  private:

@@ -24,6 +24,8 @@ class TWaveIn : public TAuFileIn {
   explicit TWaveIn(TComponent* AOwner = nullptr);
   ~TWaveIn() override;
 
+  // PCM and the ADPCM types seek (ADPCM to the block holding the frame);
+  // converted and float data do not.
   bool SeekInternal(int64_t& SampleNum) override;
 
   TWavType WavType() const { return FWavType; }
@@ -31,8 +33,11 @@ class TWaveIn : public TAuFileIn {
   uint16_t HeaderSize() const { return FHeaderSize; }
 
  protected:
+  // The RIFF header; a compressed (MPEG) file is converted here as a whole.
   bool OpenHeader() override;
+  // Puts the file's stream back in place of converted data.
   void CloseHeader() override;
+  // One buffer of PCM (floats as 32-bit integers) or one ADPCM block.
   void DecodeBlock() override;
 
  private:

@@ -22,9 +22,8 @@ class TStubTaggedIn : public TAuTaggedFileIn {
 
 class TStubTaggedOut : public TAuTaggedFileOut {
  protected:
-  bool DoOutput(bool) override { return false; }
-  void Done() override {}
   void Prepare() override {}
+  bool EncodeStep() override { return false; }
 };
 
 }  // namespace
