@@ -156,7 +156,7 @@ TEST_P(GrabWavTest, EveryAudioTrackGrabsBitExactlyToWav) {
   List(disc);
   Grab();
   ASSERT_EQ(view.finished.size(), 3u) << "the data track is not grabbed unless checked";
-  const char* names[] = {"01 - Track Title 1.wav", "02 - Zweite Stra\xC3\x9F" "e.wav", "03 - Track Title 3.wav"};
+  const char* names[] = {"01 - Track Title 1.wav", ("02 - Zweite Stra\xC3\x9F" "e.wav"), "03 - Track Title 3.wav"};
   for (int t = 0; t < 3; ++t) {
     EXPECT_EQ(view.finished[t].Error, "") << t;
     EXPECT_EQ(view.finished[t].Output, Out(names[t]).string());
