@@ -13,6 +13,7 @@ TAppCore::TAppCore(TDriverView& view)
       Routing(Components),
       Files(Routing, Settings.subdirs),
       Driver(Settings, Files, Routing, Language, view),
+      Grab(Settings, Files, Routing, Components, Driver, Language, view),
       view_(view) {
   Driver.BindSinks();
 }

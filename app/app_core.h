@@ -1,6 +1,6 @@
 // Everything the window and the command line share: the settings, the
 // interface texts, the pipeline components, the format routing, the file list
-// and the conversion driver, wired together. A view supplies what is shown.
+// and the conversion and grab drivers, wired together. A view supplies what is shown.
 #pragma once
 
 #include <filesystem>
@@ -10,6 +10,7 @@
 #include "app/conversion_driver.h"
 #include "app/file_list.h"
 #include "app/format_routing.h"
+#include "app/grab_driver.h"
 #include "app/language_table.h"
 #include "app/pipeline_set.h"
 #include "app/settings.h"
@@ -51,6 +52,9 @@ class TAppCore {
   TFormatRouting Routing;
   TFileList Files;
   TConversionDriver Driver;
+  // Get Tracks, the grab run, the tray and the drive list; plugs itself into
+  // Driver's Grab routes.
+  TGrabDriver Grab;
 
  private:
   void ApplyThreadPriority();

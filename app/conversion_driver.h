@@ -46,6 +46,10 @@ class TDriverView {
   virtual void RowFinished(int index, const std::string& outputPath, const std::string& error) {}
   // Adding files takes the CD player's popup menu away from the list.
   virtual void RemoveListPopup() {}
+  // Get Tracks gives it back.
+  virtual void RestoreListPopup() {}
+  // The grab driver started the row of this track (the row's index + 1).
+  virtual void TrackStarted(int track) {}
 };
 
 class TConversionDriver {

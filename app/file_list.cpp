@@ -155,6 +155,12 @@ void TFileList::AddFile(const std::string& path) {
   if (OnRowAdded) OnRowAdded(Count() - 1);
 }
 
+void TFileList::AddRow(TFileRow row) {
+  row.Id = nextId_++;
+  rows_.push_back(std::move(row));
+  if (OnRowAdded) OnRowAdded(Count() - 1);
+}
+
 int TFileList::IndexOfId(std::uint64_t id) const {
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     if (rows_[i].Id == id) return static_cast<int>(i);

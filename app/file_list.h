@@ -24,6 +24,8 @@ struct TFileRow {
   bool Checked = true;
   TRowImage Image = TRowImage::None;
   std::string Message;  // why the row failed; empty otherwise
+  // The CD track the row stands for (Get Tracks); 0 for a file.
+  int Track = 0;
   // Tells rows apart while others are added or deleted around them. Rows are
   // only ever appended, so Ids rise from the first row to the last.
   std::uint64_t Id = 0;
@@ -96,6 +98,8 @@ class TFileList {
   static void CollectFolder(std::string folder, std::vector<std::string>& into);
   // Throws what probing the file raises.
   void AddFile(const std::string& path);
+  // Appends a row made elsewhere (a CD track); its Id is assigned here.
+  void AddRow(TFileRow row);
 
   void Clear();
   // Removes the rows at the given indexes; returns how many were removed.

@@ -2,6 +2,7 @@
 
 #include "app/pipeline_set.h"
 #include "pipeline/au_exception.h"
+#include "tags/au_tags.h"
 
 TFormatRouting::TFormatRouting(TPipelineSet& components) {
   for (const TPipelineSet::TFormatComponents& c : components.Formats()) {
@@ -47,7 +48,12 @@ void TFormatRouting::Connect(const TSinkRoute& sink, const TSourceRoute& source,
   TAuInput* input = sinkFormat.SinkInput ? sinkFormat.SinkInput(*source.Format, *source.Source, sink.Chain)
                                          : source.Source;
   sink.Sink->SetInput(input);
-  if (sink.CopyTags) sink.CopyTags(source);
+  if (sink.CopyTags) {
+    sink.CopyTags(source);
+  } else if (sink.Format->SinkTags) {
+    // A file never carries the tags the sink was given for a grabbed track.
+    if (TAuTags* tags = sink.Format->SinkTags(*sink.Sink)) tags->Clear();
+  }
 }
 
 void TFormatRouting::Configure(const TSinkRoute& sink, const TSettings& settings,

@@ -159,6 +159,7 @@ TForm1::TForm1(std::filesystem::path settingsFile, std::filesystem::path languag
   AppTitle = kAppCaption;
   ProgramDir = platform::ProgramDir();
   FormSettings = new TFormSettings(Core->Settings, this);
+  FormSettings->OnDriveChosen = [this] { Guarded([this] { MGetTracksClick(); }); };
   FormAbout = new TFormAbout(this);
   Core->LoadSettings(SettingsFile);
   LoadLanguage(Core->Settings.Language);
@@ -198,8 +199,8 @@ void TForm1::BuildMenus() {
   MDelete = action(MFile, "MDelete", &TForm1::MDeleteClick);
   MClear = action(MFile, "MClear", &TForm1::MClearClick);
   MFile->addSeparator();
-  MEject = action(MFile, "MEject", nullptr);
-  MCloseTray = action(MFile, "MCloseTray", nullptr);
+  MEject = action(MFile, "MEject", &TForm1::MEjectClick);
+  MCloseTray = action(MFile, "MCloseTray", &TForm1::MCloseTrayClick);
   MFile->addSeparator();
   MExit = action(MFile, "MExit", &TForm1::MExitClick);
 
@@ -214,7 +215,7 @@ void TForm1::BuildMenus() {
   MStop = action(MConvert, "MStop", &TForm1::MStopClick);
 
   MGrab = menuBar()->addMenu(QString());
-  MGetTracks = action(MGrab, "MGetTracks", nullptr);
+  MGetTracks = action(MGrab, "MGetTracks", &TForm1::MGetTracksClick);
   MGrab->addSeparator();
   MGrabStart = hook(MGrab, "MGrabStart", &TConversionDriver::GrabStart);
   MGrabPause = hook(MGrab, "MGrabPause", &TConversionDriver::GrabPause);
@@ -544,6 +545,18 @@ void TForm1::OpenPaths(const std::vector<std::string>& paths) {
     const std::filesystem::path full = std::filesystem::absolute(path, ec);
     absolute.push_back(ec ? path : full.lexically_normal().string());
   }
+  // A disc image (or a CD device) alone becomes the chosen drive, and its
+  // tracks are listed.
+  if (absolute.size() == 1 && TGrabDriver::IsDriveName(absolute.front())) {
+    Guarded([&] {
+      if (!Core->Grab.UseDrive(absolute.front())) {
+        ShowError(absolute.front() + ": " + kMsgCDNotADrive);
+        return;
+      }
+      MGetTracksClick();
+    });
+    return;
+  }
   Guarded([&] { ShowAddErrors(Core->DropPaths(absolute)); });
 }
 
@@ -582,8 +595,21 @@ void TForm1::tbConvertClick() { Core->Driver.tbConvertClick(); }
 void TForm1::tbPauseClick() { Core->Driver.tbPauseClick(); }
 void TForm1::tbStopClick() { Core->Driver.tbStopClick(); }
 
+void TForm1::MGetTracksClick() { Core->Grab.MGetTracksClick(); }
+void TForm1::MEjectClick() { Core->Grab.MEjectClick(); }
+void TForm1::MCloseTrayClick() { Core->Grab.MCloseTrayClick(); }
+
+void TForm1::FillDriveList() {
+  // Listed afresh each time, so a drive plugged in since shows up; the
+  // dialog then selects "driveType" among them.
+  QComboBox* drives = FormSettings->ComboBoxDrives;
+  drives->clear();
+  for (const std::string& name : Core->Grab.DriveNames()) drives->addItem(ShownPath(name));
+}
+
 void TForm1::MSettingsClick() {
   LoadLanguage(Core->Settings.Language);
+  FillDriveList();
   ShowModal(*FormSettings);
 }
 
@@ -754,3 +780,7 @@ void TForm1::SetStatus(const std::string& text) { StatusBar1->setText(Q(text)); 
 void TForm1::ShowError(const std::string& message) { ErrorBox(Q(message)); }
 
 void TForm1::RemoveListPopup() { popupEnabled_ = false; }
+
+void TForm1::RestoreListPopup() { popupEnabled_ = true; }
+
+void TForm1::TrackStarted(int track) { SelectedTrack = track; }

@@ -74,6 +74,13 @@ class TForm1 : public QMainWindow, public TDriverView {
   void tbConvertClick();
   void tbPauseClick();
   void tbStopClick();
+  // Grab menu's Get Tracks, File menu's Eject CD and Close CD (and their
+  // toolbar buttons); Grab Start, Pause and Stop go to the grab driver.
+  void MGetTracksClick();
+  void MEjectClick();
+  void MCloseTrayClick();
+  // The settings dialog's drive list: emptied, then the drives found.
+  void FillDriveList();
   // Options and Help.
   void MSettingsClick();
   void MAboutClick();
@@ -109,6 +116,11 @@ class TForm1 : public QMainWindow, public TDriverView {
   void SetStatus(const std::string& text) override;
   void ShowError(const std::string& message) override;
   void RemoveListPopup() override;
+  void RestoreListPopup() override;
+  void TrackStarted(int track) override;
+  // Whether the list offers its popup menu (after Get Tracks, not after
+  // adding files).
+  bool ListPopupEnabled() const { return popupEnabled_; }
 
   // Dialog stand-ins, replaceable so tests can drive the handlers. Files come
   // as URLs: a QString cannot hold a file name that is not valid UTF-8, a

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,15 @@
 
 namespace {
 
+std::string FormatTrack(const char* pattern, int track) {
+  char text[128];
+  std::snprintf(text, sizeof text, pattern, track);
+  return text;
+}
+
 constexpr const char* kUsage =
     "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe] PATH...\n"
+    "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --grab DRIVE [--tracks LIST]\n"
     "       quellmark-cli --list-formats | --help | --version\n"
     "\n"
     "Lists or converts audio files as the Quellmark Audio Converter window does.\n"
@@ -27,12 +35,18 @@ constexpr const char* kUsage =
     "--set OutputDir=/music/converted.\n"
     "PATH: files, or folders scanned as a drop on the window scans them.\n"
     "  --probe  print one line per file: name, length, sample rate, bit rate,\n"
-    "           full path, separated by tabs, and exit\n"
+    "           full path, separated by tabs, and exit; a PATH that is a CD\n"
+    "           drive (a device, or a disc image: .cue, .toc, .nrg) prints one\n"
+    "           such line per track, as Get Tracks lists them\n"
+    "  --grab DRIVE  grab the audio tracks of a CD device or a disc image into\n"
+    "           OutputDir, each as the configured output type\n"
+    "  --tracks LIST  only these tracks, e.g. 1,3-5 (default: every audio track)\n"
     "Otherwise every file is converted; each prints 'done: OUTPUT' or\n"
     "'failed: SOURCE: MESSAGE'. A PATH that cannot be listed prints\n"
     "'error: PATH: MESSAGE' and the others go on. In every line a newline,\n"
     "a tab, a backslash and other control bytes are written \\n, \\t, \\\\, \\xHH.\n"
     "Exit status: 0 all converted, 1 a file failed, 2 usage error.\n"
+    "Grabbing prints the same lines, a track's SOURCE being DRIVE#NUMBER.\n"
     "  --list-formats  print one line per format: name, extensions read, whether\n"
     "           this build reads them, output type, output extension, whether it\n"
     "           writes it, and the settings keys of the format, separated by tabs\n"
@@ -76,8 +90,73 @@ struct TOptions {
   std::string settingsFile;
   std::vector<std::pair<std::string, std::string>> sets;
   bool probe = false;
+  std::string grabDrive;
+  std::string trackList;
   std::vector<std::string> paths;
 };
+
+// "1,3-5" as the set of its track numbers (1..99); false when it is not of
+// that form.
+bool ParseTrackList(const std::string& text, std::set<int>& tracks) {
+  auto number = [](const std::string& part, int& value) {
+    if (part.empty() || part.size() > 2 || part.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoi(part);
+    return value >= 1 && value <= 99;
+  };
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string part = text.substr(at, comma - at);
+    const std::size_t dash = part.find('-');
+    int first = 0;
+    int last = 0;
+    if (dash == std::string::npos) {
+      if (!number(part, first)) return false;
+      last = first;
+    } else if (!number(part.substr(0, dash), first) || !number(part.substr(dash + 1), last) || last < first) {
+      return false;
+    }
+    for (int t = first; t <= last; ++t) tracks.insert(t);
+    at = comma + 1;
+  }
+  return !tracks.empty();
+}
+
+void PrintRows(const TFileList& files) {
+  for (int i = 0; i < files.Count(); ++i) {
+    const TFileRow& row = files.Row(i);
+    std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
+                EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
+                EscapeControl(row.Path).c_str());
+  }
+}
+
+// Lists the tracks of a drive into the file list; false (the error told)
+// when there are none.
+bool ListDrive(TAppCore& core, TCliView& view, const std::string& drive) {
+  try {
+    if (!core.Grab.UseDrive(drive)) {
+      view.ShowError(drive + ": " + kMsgCDNotADrive);
+      return false;
+    }
+    const std::string message = core.Grab.ListTracks();
+    if (!message.empty()) {
+      view.ShowError(drive + ": " + message);
+      return false;
+    }
+  } catch (const std::exception& e) {
+    view.ShowError(drive + ": " + e.what());
+    return false;
+  }
+  return true;
+}
+
+void RunToEnd(TAppCore& core) {
+  auto& invoker = MainThreadInvoker::Instance();
+  // The sinks' events reach this thread through the invoker; the run ends
+  // when the last row's OnDone finds no next row.
+  while (core.Driver.Running) invoker.WaitAndRun(std::chrono::milliseconds(100));
+}
 
 }  // namespace
 
@@ -103,6 +182,9 @@ int main(int argc, char* argv[]) {
       return 0;
     } else if (arg == "--probe") {
       options.probe = true;
+    } else if (arg == "--grab" || arg == "--tracks") {
+      if (i + 1 >= argc) return Usage(arg + " needs a value");
+      (arg == "--grab" ? options.grabDrive : options.trackList) = argv[++i];
     } else if (arg == "--settings" || arg == "--set") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
       const std::string value = argv[++i];
@@ -119,7 +201,17 @@ int main(int argc, char* argv[]) {
       options.paths.push_back(arg);
     }
   }
-  if (options.paths.empty()) return Usage("no PATH given");
+  std::set<int> tracks;
+  if (!options.grabDrive.empty()) {
+    if (!options.paths.empty()) return Usage("--grab takes no PATH");
+    if (!options.trackList.empty() && !ParseTrackList(options.trackList, tracks)) {
+      return Usage("--tracks needs a list like 1,3-5, not '" + options.trackList + "'");
+    }
+  } else if (!options.trackList.empty()) {
+    return Usage("--tracks goes with --grab");
+  } else if (options.paths.empty()) {
+    return Usage("no PATH given");
+  }
 
   TCliView view(stdout, stderr);
   TAppCore core(view);
@@ -141,27 +233,52 @@ int main(int argc, char* argv[]) {
     }
   }
 
+  if (!options.grabDrive.empty() && !options.probe) {
+    if (!ListDrive(core, view, options.grabDrive)) return 1;
+    if (!tracks.empty()) {
+      core.Files.SetAllChecked(false);
+      for (const int track : tracks) {
+        if (track > core.Files.Count()) {
+          view.ShowError(options.grabDrive + ": " + FormatTrack(kFmtNoSuchTrack, track));
+        } else {
+          core.Files.SetChecked(track - 1, true);
+        }
+      }
+    }
+    core.Grab.MGrabStartClick();
+    RunToEnd(core);
+    return view.Failures == 0 ? 0 : 1;
+  }
+
+  if (options.probe) {
+    // Drives list their tracks; the other paths are listed as files.
+    std::vector<std::string> files;
+    if (!options.grabDrive.empty()) options.paths.insert(options.paths.begin(), options.grabDrive);
+    for (const std::string& path : options.paths) {
+      if (!TGrabDriver::IsDriveName(path)) {
+        files.push_back(path);
+      } else if (ListDrive(core, view, path)) {
+        PrintRows(core.Files);
+      }
+    }
+    if (!files.empty()) {
+      try {
+        for (const std::string& error : core.DropPaths(files)) view.ShowError(error);
+      } catch (const std::exception& e) {
+        view.ShowError(e.what());
+      }
+      PrintRows(core.Files);
+    }
+    return view.Failures == 0 ? 0 : 1;
+  }
+
   try {
     for (const std::string& error : core.DropPaths(options.paths)) view.ShowError(error);
   } catch (const std::exception& e) {
     view.ShowError(e.what());
     return 1;
   }
-
-  if (options.probe) {
-    for (int i = 0; i < core.Files.Count(); ++i) {
-      const TFileRow& row = core.Files.Row(i);
-      std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
-                  EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
-                  EscapeControl(row.Path).c_str());
-    }
-    return view.Failures == 0 ? 0 : 1;
-  }
-
-  auto& invoker = MainThreadInvoker::Instance();
   core.Driver.MStartClick();
-  // The sinks' events reach this thread through the invoker; the run ends
-  // when the last row's OnDone finds no next row.
-  while (core.Driver.Running) invoker.WaitAndRun(std::chrono::milliseconds(100));
+  RunToEnd(core);
   return view.Failures == 0 ? 0 : 1;
 }

@@ -98,7 +98,8 @@ struct TFormatDescriptor {
   std::string SinkName;
   std::function<TAuFileOut*(TComponent* Owner)> CreateSink;
   // What the sink pulls for a source of format From; empty: the source.
-  std::function<TAuInput*(const TFormatDescriptor& From, TAuFileIn& Source, const TSinkChain& Chain)> SinkInput;
+  // (CD audio comes as From = WAV: it is PCM as a WAV file holds it.)
+  std::function<TAuInput*(const TFormatDescriptor& From, TAuInput& Source, const TSinkChain& Chain)> SinkInput;
   // Sets the sink's format parameters (and those of the chain it pulls
   // through) from the settings.
   std::function<void(TAuFileOut& Sink, const TSinkChain& Chain, const TFormatOptions& Options)> ConfigureSink;

@@ -77,7 +77,7 @@ TFormatDescriptor Describe() {
     out->ShareMode = 0;
     return out;
   };
-  f.SinkInput = [](const TFormatDescriptor& from, TAuFileIn& source, const TSinkChain& chain) -> TAuInput* {
+  f.SinkInput = [](const TFormatDescriptor& from, TAuInput& source, const TSinkChain& chain) -> TAuInput* {
     if (&from != &QuellmarkFormat_wav() || chain.Converter == nullptr) return &source;
     chain.Resampler->SetInput(&source);
     return chain.Converter;

@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
-
-#include "pipeline/au_converter.h"
-
 #include "tests/cd/cd_test_support.h"
 
 using namespace cdtest;
@@ -285,48 +280,6 @@ TEST(CDInTest, HandsOutSlicesOfOneSecondReads) {
   }
 }
 
-// Passes its input through; the first pull waits until the test opens it,
-// so that the source is held in the middle of a run.
-class TGate : public TAuConverter {
- public:
-  ~TGate() override { NotifyRemoval(); }
-  void WaitUntilHeld() {
-    std::unique_lock lock(M);
-    C.wait(lock, [this] { return Held; });
-  }
-  void Open() {
-    std::lock_guard lock(M);
-    Opened = true;
-    C.notify_all();
-  }
-
- protected:
-  void InitInternal() override {
-    CheckInput();
-    FInput->Init();
-    Size = FInput->Size.load();
-    Busy = true;
-  }
-  void FlushInternal() override {
-    FInput->Flush();
-    Busy = false;
-  }
-  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override {
-    {
-      std::unique_lock lock(M);
-      Held = true;
-      C.notify_all();
-      C.wait(lock, [this] { return Opened; });
-    }
-    FInput->GetData(Buffer, Bytes);
-  }
-
- private:
-  std::mutex M;
-  std::condition_variable C;
-  bool Held = false;
-  bool Opened = false;
-};
 
 TEST(CDInTest, MainThreadQueriesDuringARunSeeTheRun) {
   TTempDir dir;
@@ -352,12 +305,12 @@ TEST(CDInTest, MainThreadQueriesDuringARunSeeTheRun) {
     ++progressQueries;
   };
   sink.Run();
-  gate.WaitUntilHeld();
+  ASSERT_TRUE(gate.Hold.WaitUntilHeld(std::chrono::seconds(60)));
   EXPECT_TRUE(in.Busy);
   EXPECT_EQ(in.GetSize(), 401 * kSectorBytes);
   EXPECT_EQ(in.TrackCount(), 4);
   EXPECT_EQ(in.TrackInfo(2).Seconds, 5);
-  gate.Open();
+  gate.Hold.Release();
   while (!done) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(10));
   EXPECT_EQ(sink.ExceptionMessage, "");
   EXPECT_GT(progressQueries, 0);

@@ -1,6 +1,7 @@
 // Shared pieces of the CD tests: a settings folder of the test's own (so
 // that no test writes the user's cdr.ini), standard error captured around a
-// block, a source over an image drive, and a grab to WAV.
+// block, a source over an image drive, a gate that holds a run, and a grab
+// to WAV.
 #pragma once
 
 #include <fcntl.h>
@@ -12,7 +13,9 @@
 
 #include "cdaudio/cd_in.h"
 #include "codecs/wav_out.h"
+#include "pipeline/au_converter.h"
 #include "tests/cd/disc_image.h"
+#include "tests/support/hold_gate.h"
 #include "tests/wav/wav_test_support.h"
 
 namespace cdtest {
@@ -103,6 +106,31 @@ inline int UseImage(TCDIn& in, const fs::path& image) {
   in.CurrentDrive = in.AddDrive(image.string());
   return in.CurrentDrive;
 }
+
+// Passes its input through; while Hold is closed (as it starts) each pull
+// waits there, so that the source is held in the middle of a run.
+class TGate : public TAuConverter {
+ public:
+  TGate() { Hold = true; }
+  ~TGate() override { NotifyRemoval(); }
+  qmtest::THoldGate Hold;
+
+ protected:
+  void InitInternal() override {
+    CheckInput();
+    FInput->Init();
+    Size = FInput->Size.load();
+    Busy = true;
+  }
+  void FlushInternal() override {
+    FInput->Flush();
+    Busy = false;
+  }
+  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override {
+    Hold.Pass();
+    FInput->GetData(Buffer, Bytes);
+  }
+};
 
 // Grabs the source's chosen range into a WAV file; the run's failure, or "".
 inline std::string GrabToWav(TCDIn& in, const fs::path& out) {

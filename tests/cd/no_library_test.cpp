@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_core.h"
 #include "app/pipeline_set.h"
 #include "tests/cd/cd_test_support.h"
 
@@ -56,6 +57,34 @@ TEST(CDInWithoutLibraryTest, TheComponentSetHasItsCDSourceAndStillConverts) {
   EXPECT_EQ(sink->ExceptionMessage, "");
   EXPECT_EQ(fs::file_size(dir / "out.wav"), 44u + 44100u * 4u);
   EXPECT_FALSE(fs::exists(g_home.Path / "quellmark" / "cdr.ini"));
+}
+
+class TSilentView : public TDriverView {
+ public:
+  void ShowProgressPanel(bool) override {}
+  void SetGauge(int) override {}
+  void SetTitle(const std::string&) override {}
+  void SetStatus(const std::string&) override {}
+  void ShowError(const std::string& message) override { errors.push_back(message); }
+  std::vector<std::string> errors;
+};
+
+TEST(CDInWithoutLibraryTest, TheCDCommandsReportTheLoadFailureAndListNothing) {
+  TSilentView view;
+  TAppCore core(view);
+  EXPECT_TRUE(core.Grab.DriveNames().empty());
+  for (auto command : {&TGrabDriver::MGetTracksClick, &TGrabDriver::MEjectClick, &TGrabDriver::MCloseTrayClick}) {
+    try {
+      (core.Grab.*command)();
+      ADD_FAILURE();
+    } catch (const EAuException& e) {
+      EXPECT_STREQ(e.what(), "libcdrip.so could not be loaded.");
+    }
+  }
+  EXPECT_EQ(core.Files.Count(), 0);
+  core.Grab.MGrabStartClick();
+  EXPECT_FALSE(core.Driver.Running);
+  EXPECT_TRUE(view.errors.empty());
 }
 
 }  // namespace
