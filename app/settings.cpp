@@ -82,28 +82,11 @@ const TFormatSetting* ExtraFormatKey(std::string_view name) {
 
 TSettings::TSettings(std::string programDir) : OutputDir(std::move(programDir)) {}
 
-namespace {
-
-std::string NotValidIntegerMessage(std::string_view text) {
-  const std::string_view pattern = kMsgNotValidInteger;
-  const auto at = pattern.find("%s");
-  std::string message(pattern.substr(0, at));
-  message.append(text);
-  message.append(pattern.substr(at + 2));
-  return message;
-}
-
-}  // namespace
-
-int SettingTextToInt(std::string_view text) {
-  int value = 0;
-  if (!platform::ParseIniInteger(text, value)) throw std::runtime_error(NotValidIntegerMessage(text));
-  return value;
-}
+int SettingTextToInt(std::string_view text) { return platform::IniTextToInt(text); }
 
 int SettingTextToInt(const TFormatSetting& setting, std::string_view text) {
   const int value = SettingTextToInt(text);
-  if (!setting.Accepts(value)) throw std::runtime_error(NotValidIntegerMessage(text));
+  if (!setting.Accepts(value)) throw std::runtime_error(platform::NotValidIntegerMessage(text));
   return value;
 }
 
@@ -165,7 +148,7 @@ bool TSettings::SetByName(std::string_view key, std::string_view value, std::str
                                           : declared->Kind == TFormatSetting::TKind::Integer;
   int number = 0;
   if (integer && (!platform::ParseIniInteger(value, number) || (declared != nullptr && !declared->Accepts(number)))) {
-    if (Problem) *Problem = NotValidIntegerMessage(value);
+    if (Problem) *Problem = platform::NotValidIntegerMessage(value);
     return false;
   }
   if (program == nullptr) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codecs/format_catalog.h"
+#include "platform/ini_file.h"
 
 namespace platform {
 class TIniFile;
@@ -18,7 +19,7 @@ class TIniFile;
 
 inline constexpr const char* kSettingsSection = "Options";
 // A settings text that must be an integer but is not; %s is the text.
-inline constexpr const char* kMsgNotValidInteger = "'%s' is not a valid integer value";
+using platform::kMsgNotValidInteger;
 
 // The text as a decimal integer, or std::runtime_error with
 // kMsgNotValidInteger.

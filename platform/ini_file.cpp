@@ -236,4 +236,19 @@ void TIniFile::Store() const {
   if (!stored) throw std::runtime_error(WriteErrorText(path_));
 }
 
+std::string NotValidIntegerMessage(std::string_view text) {
+  const std::string_view pattern = kMsgNotValidInteger;
+  const auto at = pattern.find("%s");
+  std::string message(pattern.substr(0, at));
+  message.append(text);
+  message.append(pattern.substr(at + 2));
+  return message;
+}
+
+int IniTextToInt(std::string_view text) {
+  int value = 0;
+  if (!ParseIniInteger(text, value)) throw std::runtime_error(NotValidIntegerMessage(text));
+  return value;
+}
+
 }  // namespace platform

@@ -65,4 +65,12 @@ class TIniFile {
 // Value parsing shared with the settings: strict decimal 32-bit integer.
 bool ParseIniInteger(std::string_view text, int& out);
 
+// A settings text that must be an integer but is not; %s is the text.
+inline constexpr const char* kMsgNotValidInteger = "'%s' is not a valid integer value";
+// kMsgNotValidInteger for the text.
+std::string NotValidIntegerMessage(std::string_view text);
+// The text as a decimal integer, or std::runtime_error with
+// kMsgNotValidInteger.
+int IniTextToInt(std::string_view text);
+
 }  // namespace platform

@@ -37,6 +37,14 @@ const TAsfAttributeName* FindAsfAttribute(const std::string& AsfName) {
   return nullptr;
 }
 
+void SilenceRuntimeLog() {
+  static const bool silenced = [] {
+    av_log_set_level(AV_LOG_QUIET);
+    return true;
+  }();
+  (void)silenced;
+}
+
 namespace {
 
 constexpr int kIoBufferSize = 32768;
@@ -376,7 +384,7 @@ struct TMediaReader::TState {
   }
 };
 
-TMediaReader::TMediaReader() : State(std::make_unique<TState>()) {}
+TMediaReader::TMediaReader() : State(std::make_unique<TState>()) { SilenceRuntimeLog(); }
 
 TMediaReader::~TMediaReader() { Close(); }
 

@@ -107,4 +107,8 @@ struct TAsfAttributeName {
 const std::vector<TAsfAttributeName>& AsfAttributeNames();
 const TAsfAttributeName* FindAsfAttribute(const std::string& AsfName);
 
+// FFmpeg's own log stays silent: what fails reaches the user as the
+// component's message. Called by the reader and the writer.
+void SilenceRuntimeLog();
+
 }  // namespace media

@@ -182,7 +182,7 @@ struct TMediaWriter::TState {
   }
 };
 
-TMediaWriter::TMediaWriter() : State(std::make_unique<TState>()) {}
+TMediaWriter::TMediaWriter() : State(std::make_unique<TState>()) { SilenceRuntimeLog(); }
 
 TMediaWriter::~TMediaWriter() {
   Close();
