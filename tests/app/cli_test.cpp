@@ -270,9 +270,9 @@ TEST(Cli, ListFormatsPrintsTheCatalog) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "WAV\t.wav\tyes\t0\t.wav\tyes\twavCh,wavSr,wavBps,wavFormat\n"
-            "MP3\t.mp3\tno\t1\t.mp3\tyes\tBitrate\n"
+            "MP3\t.mp3\tyes\t1\t.mp3\tyes\tBitrate\n"
             "OGG\t.ogg\tno\t2\t.ogg\tno\toggQuality\n"
-            "WMA\t.wma\tno\t3\t.wma\tno\tBitrate\n"
+            "WMA\t.wma\tyes\t3\t.wma\tyes\tBitrate\n"
             "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n");
   const auto help = RunCli(dir, "--help");
   EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE."), std::string::npos) << help.out;

@@ -4,10 +4,9 @@
 // (Tags between formats are copied by the routing, tested with it.)
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include "codecs/wm_in.h"
 #include "tests/media/media_test_support.h"
+#include "tests/support/process.h"
 
 using namespace mediatest;
 
@@ -15,21 +14,8 @@ using namespace mediatest;
 
 namespace {
 
-struct TCliResult {
-  int Status = -1;
-  std::string Out;
-};
-
-TCliResult RunCli(const std::string& args) {
-  TCliResult r;
-  if (FILE* pipe = ::popen((Quote(fs::path(QUELLMARK_CLI)) + " " + args + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.Out.append(buffer, got);
-    const int rc = ::pclose(pipe);
-    r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  return r;
+qmtest::TRunResult RunCli(const std::string& args) {
+  return qmtest::RunShell(Quote(fs::path(QUELLMARK_CLI)) + " " + args, std::chrono::seconds(300));
 }
 
 class MediaCliTest : public ::testing::Test {
