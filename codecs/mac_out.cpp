@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "pipeline/event_handler.h"
 
 TMACOut::TMACOut(TComponent* AOwner) : TAuTaggedFileOut(AOwner) {}
 
@@ -27,7 +26,6 @@ void TMACOut::Prepare() {
   if (!lib) throw EAuException(MACLibraryLoadFailedMessage());
   if (FileName().empty()) throw EAuException(kMsgMacFileNameNotAssigned);
   FInput->Init();
-  EndOfInput = false;
   Compressor = std::make_unique<TAPECompress>();
   lib->FillWaveFormatEx(&WaveFormat, FInput->SampleRate(), FInput->BitsPerSample(), FInput->Channels());
   // File names are UTF-8 paths here, so the name needs no 8-bit conversion.
@@ -37,21 +35,11 @@ void TMACOut::Prepare() {
   if (result != 0) throw EAuException(kMsgErrorStartingAPECompress + APEErrorText(result));
 }
 
-bool TMACOut::DoOutput(bool Abort) {
-  if (!Active) return true;
-  if (Abort || EndOfInput || !Started) return false;
+bool TMACOut::EncodeStep() {
+  if (!Started) return false;
   const int frameBytes = WaveFormat.nChannels * (WaveFormat.wBitsPerSample / 8);
   if (frameBytes <= 0) return false;
-  const uint32_t length = static_cast<uint32_t>(BlockLength(frameBytes));
-  uint32_t filled = 0;
-  while (filled < length) {
-    const uint32_t got = FInput->CopyData(Buffer.data() + filled, length - filled);
-    if (got == 0) {
-      EndOfInput = true;
-      break;
-    }
-    filled += got;
-  }
+  const uint32_t filled = ReadInput(Buffer.data(), static_cast<uint32_t>(BlockLength(frameBytes)));
   uint32_t done = 0;
   while (done < filled) {
     int available = 0;
@@ -66,23 +54,17 @@ bool TMACOut::DoOutput(bool Abort) {
   return true;
 }
 
-void TMACOut::ReportFailure(const std::string& Message) {
-  // The worker swallows what Done raises; keep the failure visible.
-  if (!ExceptionMessage.empty()) return;
-  ExceptionMessage = Message;
-  if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
+void TMACOut::Finish() {
+  if (!Compressor) return;
+  // A failed finish leaves no file: it must not pass for a finished one.
+  const int result = Started ? Compressor->Finish() : 0;
+  Compressor.reset();
+  if (result != 0) throw EAPEException(result);
 }
 
-void TMACOut::Done() {
-  if (Compressor) {
-    // A failed finish leaves no file: it must not pass for a finished one.
-    const int result = Started ? Compressor->Finish() : 0;
-    Compressor.reset();
-    if (result != 0) ReportFailure(kMsgMacDllError + APEErrorText(result));
-  }
+void TMACOut::AfterClose() {
   const bool written = Started && ExceptionMessage.empty();
   Started = false;
-  if (FInput) FInput->Flush();
   if (written && !FAPEv2Tags.Empty()) {
     const TMACLibrary* lib = LoadMACLibrary();
     const std::array<std::string, 7> v = FAPEv2Tags.SimpleTagValues();

@@ -31,17 +31,19 @@ class TMACOut : public TAuTaggedFileOut {
   static int BlockLength(int FrameBytes) { return BlockBufferSize - BlockBufferSize % FrameBytes; }
 
  protected:
+  // Starts the library's compressor on the file.
   void Prepare() override;
-  bool DoOutput(bool Abort) override;
-  void Done() override;
+  // Hands one block of whole frames to the compressor.
+  bool EncodeStep() override;
+  // The compressor writes its tables and closes the file.
+  void Finish() override;
+  // Writes the tag into the finished file.
+  void AfterClose() override;
 
  private:
-  void ReportFailure(const std::string& Message);
-
   std::array<uint8_t, BlockBufferSize> Buffer{};
   std::unique_ptr<TAPECompress> Compressor;
   APE_WAVEFORMATEX WaveFormat{};
-  bool EndOfInput = false;
   // The compressor accepted the file; Active is the worker's flag and is
   // already cleared when Done runs.
   bool Started = false;

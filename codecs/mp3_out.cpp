@@ -159,15 +159,12 @@ void TMP3Out::Prepare() {
     WideSamples.assign(static_cast<std::size_t>(chunkFrames) * static_cast<std::size_t>(EncoderChannels), 0);
 }
 
-bool TMP3Out::DoOutput(bool Abort) {
-  if (!Active) return true;
-  if (Abort) return false;
-  bool eof = false;
-  uint32_t bytes = FInput->FillBuffer(PCMBuffer.data(), PCMBufferSize, eof);
+bool TMP3Out::EncodeStep() {
+  uint32_t bytes = ReadInput(PCMBuffer.data(), PCMBufferSize);
   bytes -= bytes % static_cast<uint32_t>(InputChannels * (InputBits / 8));
   if (bytes == 0) return false;
   EncodeChunk(bytes);
-  return !eof;
+  return !InputEnded();
 }
 
 void TMP3Out::WriteMp3(uint32_t Bytes) {
@@ -215,32 +212,20 @@ void TMP3Out::EncodeChunk(uint32_t Bytes) {
   WriteMp3(produced);
 }
 
-void TMP3Out::Done() {
+void TMP3Out::Finish() {
   // A run that failed (here or before) must not leave a file that passes
   // for a finished MP3: no tag, no header, and the file goes.
+  if (EncoderStream == nullptr || !Stream || !ExceptionMessage.empty()) return;
+  uint32_t produced = 0;
+  const BE_ERR result = beDeinitStream(EncoderStream, MP3Buffer.data(), &produced);
+  if (result != kBeErrSuccessful) throw EAuException(kMsgLameError + std::to_string(result));
+  WriteMp3(produced);
+  const auto block = MakeId3v1Block(FId3v1Tags);
+  Stream->WriteBuffer(block.data(), block.size());
+}
+
+void TMP3Out::AfterClose() {
   auto failed = [this] { return !ExceptionMessage.empty(); };
-  try {
-    if (EncoderStream != nullptr && Stream && !failed()) {
-      uint32_t produced = 0;
-      const BE_ERR result = beDeinitStream(EncoderStream, MP3Buffer.data(), &produced);
-      if (result != kBeErrSuccessful) throw EAuException(kMsgLameError + std::to_string(result));
-      WriteMp3(produced);
-      const auto block = MakeId3v1Block(FId3v1Tags);
-      Stream->WriteBuffer(block.data(), block.size());
-    }
-  } catch (const std::exception& e) {
-    ReportFailure(e.what());
-  }
-  if (Stream) {
-    // A write-back error that only the close reports leaves a file that is
-    // not what was written.
-    try {
-      Stream->Close();
-    } catch (const std::exception& e) {
-      ReportFailure(e.what());
-    }
-    Stream.reset();
-  }
   if (EncoderStream != nullptr) {
     beCloseStream(EncoderStream);
     EncoderStream = nullptr;
@@ -258,5 +243,4 @@ void TMP3Out::Done() {
   MP3Buffer = {};
   PCMBuffer = {};
   WideSamples = {};
-  if (FInput) FInput->Flush();
 }

@@ -60,8 +60,11 @@ class TMP3Out : public TAuTaggedFileOut {
 
  protected:
   void Prepare() override;
-  bool DoOutput(bool Abort) override;
-  void Done() override;
+  bool EncodeStep() override;
+  // The encoder's last frames and the ID3v1 block.
+  void Finish() override;
+  // The VBR header; a failed run's file removed.
+  void AfterClose() override;
 
  private:
   void FillEncoderConfig(int SampleRate, int Channels);

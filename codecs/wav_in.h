@@ -24,8 +24,8 @@ class TWaveIn : public TAuFileIn {
   explicit TWaveIn(TComponent* AOwner = nullptr);
   ~TWaveIn() override;
 
-  void OpenFile() override;
-  void CloseFile() override;
+  // PCM and the ADPCM types seek (ADPCM to the block holding the frame);
+  // converted and float data do not.
   bool SeekInternal(int64_t& SampleNum) override;
 
   TWavType WavType() const { return FWavType; }
@@ -33,7 +33,12 @@ class TWaveIn : public TAuFileIn {
   uint16_t HeaderSize() const { return FHeaderSize; }
 
  protected:
-  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
+  // The RIFF header; a compressed (MPEG) file is converted here as a whole.
+  bool OpenHeader() override;
+  // Puts the file's stream back in place of converted data.
+  void CloseHeader() override;
+  // One buffer of PCM (floats as 32-bit integers) or one ADPCM block.
+  void DecodeBlock() override;
 
  private:
   // Scans the header from the stream's current position; sets the format
@@ -45,8 +50,6 @@ class TWaveIn : public TAuFileIn {
   // compressed file could not be converted (the file then stays unopened).
   // Read errors raise.
   bool ReadHeaderAndFormat();
-  // Puts the streams back after an open that did not complete.
-  void ReleaseUnopenedFile();
   bool ConvertCompressed();
   // The first ADPCM block's headers lie within the tables.
   bool FirstBlockDecodes();
@@ -55,7 +58,6 @@ class TWaveIn : public TAuFileIn {
   bool StreamAtEnd();
   void RefuseFormat();
 
-  alignas(8) std::array<uint8_t, DecodeBufferSize> DecodeBuffer{};
   // ADPCM block as read from the file.
   std::vector<uint8_t> BlockBuffer;
   TWavType FWavType = TWavType::wtUnsupported;
@@ -68,11 +70,8 @@ class TWaveIn : public TAuFileIn {
   uint16_t MSNumCoef = 0;
   std::array<TMsCoefficient, MsMaxCoefficients> MSCoefs{};
   uint16_t FHeaderSize = 0;
-  // The stream the component opened itself.
-  std::unique_ptr<TStream> OwnStream;
   // While a converted MPEG file is open it stands in for Stream.
   std::unique_ptr<TAuMemoryStream> ConvertedStream;
   TStream* SavedStream = nullptr;
-  bool SavedStreamAssigned = false;
   bool Float32 = false;
 };

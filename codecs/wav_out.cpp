@@ -8,7 +8,6 @@
 #include "codecs/riff_chunks.h"
 #include "pipeline/au_exception.h"
 #include "pipeline/au_file_stream.h"
-#include "pipeline/event_handler.h"
 
 namespace {
 
@@ -182,7 +181,6 @@ void TWaveOut::WriteImaHeader(int64_t size) {
 }
 
 void TWaveOut::Prepare() {
-  EndOfInput = false;
   Appended = false;
   HeaderWritten = false;
   EncodedFrames = 0;
@@ -218,7 +216,7 @@ void TWaveOut::Prepare() {
           Fail(kMsgCannotAppendDifferentFormat);
         Stream->Seek(0, TSeekOrigin::soEnd);
         HeaderWritten = true;
-        return;
+        break;
       }
       if (size >= 0 && static_cast<uint64_t>(size) + 36 > MaxRiffBytes) Fail(kMsgWavTooLarge);
       WritePcmHeader(size);
@@ -250,21 +248,17 @@ void TWaveOut::Prepare() {
     default:
       break;
   }
+  if (FWavType != TWavType::wtDVIADPCM) {
+    // Whole frames per block where the format has them.
+    const uint32_t frame = static_cast<uint32_t>(std::max(0, Bits * Channels / 8));
+    BlockBuffer.assign(frame > 0 && frame <= BlockRequest ? BlockRequest - BlockRequest % frame : BlockRequest, 0);
+  }
 }
 
 bool TWaveOut::EncodeImaStep() {
   std::fill(SampleBuffer.begin(), SampleBuffer.end(), 0);
   auto* dest = reinterpret_cast<uint8_t*>(SampleBuffer.data());
-  const uint32_t total = static_cast<uint32_t>(SampleBuffer.size() * 2);
-  uint32_t filled = 0;
-  while (filled < total) {
-    const uint32_t got = FInput->CopyData(dest + filled, total - filled);
-    if (got == 0) {
-      EndOfInput = true;
-      break;
-    }
-    filled += got;
-  }
+  const uint32_t filled = ReadInput(dest, static_cast<uint32_t>(SampleBuffer.size() * 2));
   // No frame left: a block now would lie outside the frames the header
   // counts. A block the input filled only in part goes out, its missing
   // frames silence.
@@ -276,18 +270,12 @@ bool TWaveOut::EncodeImaStep() {
   return true;
 }
 
-bool TWaveOut::DoOutput(bool Abort) {
-  if (!Active) return true;
-  if (Abort || EndOfInput) return false;
-  // Errors of the input or the file end the run: a short file must never
-  // pass for a finished one.
+bool TWaveOut::EncodeStep() {
   if (FWavType == TWavType::wtDVIADPCM) return EncodeImaStep();
-  void* buffer = nullptr;
-  uint32_t bytes = BlockRequest;
-  FInput->GetData(buffer, bytes);
-  if (bytes == 0 || buffer == nullptr) return false;
+  const uint32_t bytes = ReadInput(BlockBuffer.data(), static_cast<uint32_t>(BlockBuffer.size()));
+  if (bytes == 0) return false;
   CheckFits(static_cast<uint64_t>(Stream->Position()) + bytes);
-  Stream->WriteBuffer(buffer, bytes);
+  Stream->WriteBuffer(BlockBuffer.data(), bytes);
   return true;
 }
 
@@ -336,56 +324,30 @@ void TWaveOut::PatchHeader() {
   writeAt(4, static_cast<uint32_t>(length - 8));
 }
 
-void TWaveOut::Done() {
-  try {
-    // Without a header of this run there are no sizes to put right.
-    if (Stream && HeaderWritten) {
-      const int64_t size = FInput ? FInput->Size.load() : -1;
-      // IMA sizes always come from the file: an input that delivers other
-      // than it announced must not leave blocks outside the data chunk.
-      // A source whose Size is only an estimate: the file is what it gave.
-      const bool estimated = FInput && FInput->SizeIsEstimate();
-      if (FWavType == TWavType::wtDVIADPCM || size < 0 || estimated || FFileMode == TFileOutputMode::foAppend ||
-          StopRequested || !ExceptionMessage.empty()) {
-        PatchHeader();
-      } else if (FWavType == TWavType::wtPCM || FWavType == TWavType::wtExtPCM) {
-        // A source that delivered less than it announced: pad with silence,
-        // so the file is as long as its header says.
-        const int64_t wanted = size + (FWavType == TWavType::wtPCM ? PcmHeaderSize : ExtensibleHeaderSize);
-        const int64_t position = Stream->Position();
-        if (position < wanted) {
-          const uint8_t silence = Bits == 8 ? 0x80 : 0;
-          std::vector<uint8_t> pad(static_cast<size_t>(std::min<int64_t>(wanted - position, 1 << 20)), silence);
-          for (int64_t left = wanted - position; left > 0;) {
-            const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(pad.size())));
-            Stream->WriteBuffer(pad.data(), n);
-            left -= static_cast<int64_t>(n);
-          }
-        }
+void TWaveOut::Finish() {
+  // Without a header of this run there are no sizes to put right.
+  if (!Stream || !HeaderWritten) return;
+  const int64_t size = FInput ? FInput->Size.load() : -1;
+  // IMA sizes always come from the file: an input that delivers other than
+  // it announced must not leave blocks outside the data chunk. A source
+  // whose Size is only an estimate: the file is what it gave.
+  const bool estimated = FInput && FInput->SizeIsEstimate();
+  if (FWavType == TWavType::wtDVIADPCM || size < 0 || estimated || FFileMode == TFileOutputMode::foAppend ||
+      StopRequested || !ExceptionMessage.empty()) {
+    PatchHeader();
+  } else if (FWavType == TWavType::wtPCM || FWavType == TWavType::wtExtPCM) {
+    // A source that delivered less than it announced: pad with silence, so
+    // the file is as long as its header says.
+    const int64_t wanted = size + (FWavType == TWavType::wtPCM ? PcmHeaderSize : ExtensibleHeaderSize);
+    const int64_t position = Stream->Position();
+    if (position < wanted) {
+      const uint8_t silence = Bits == 8 ? 0x80 : 0;
+      std::vector<uint8_t> pad(static_cast<size_t>(std::min<int64_t>(wanted - position, 1 << 20)), silence);
+      for (int64_t left = wanted - position; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(pad.size())));
+        Stream->WriteBuffer(pad.data(), n);
+        left -= static_cast<int64_t>(n);
       }
     }
-  } catch (const std::exception& e) {
-    // The file must still be closed and the chain flushed below; the
-    // failure stays the run's failure.
-    ReportFailure(e.what());
   }
-  // Closing is part of finishing the file: a write-back error reported only
-  // by the close means the file on disk is not what was written.
-  if (Stream) {
-    try {
-      Stream->Close();
-    } catch (const std::exception& e) {
-      ReportFailure(e.what());
-    }
-    Stream.reset();
-  }
-  if (FInput) FInput->Flush();
-}
-
-void TWaveOut::ReportFailure(const std::string& Message) {
-  // The first failure is the run's failure; Done runs after the block loop,
-  // where nothing else would report it.
-  if (!ExceptionMessage.empty()) return;
-  ExceptionMessage = Message;
-  if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
 }

@@ -41,15 +41,16 @@ class TWaveOut : public TAuFileOut {
   bool CreateNonMsHeaders = true;
 
  protected:
-  bool DoOutput(bool Abort) override;
-  void Done() override;
+  // Creates the file or opens the one appended to, and writes the header.
   void Prepare() override;
+  // One block of PCM as delivered, or one IMA ADPCM block.
+  bool EncodeStep() override;
+  // The header's sizes put right (or the data padded to the size announced).
+  void Finish() override;
 
  private:
   void ReadExistingHeader();
   [[noreturn]] void Fail(const char* Message);
-  // Makes a failure met in Done the run's failure, unless one came before.
-  void ReportFailure(const std::string& Message);
   void WritePcmHeader(int64_t size);
   void WriteExtensibleHeader(int64_t size);
   void WriteImaHeader(int64_t size);
@@ -57,7 +58,6 @@ class TWaveOut : public TAuFileOut {
   void CheckFits(uint64_t bytes) const;
   bool EncodeImaStep();
 
-  bool EndOfInput = false;
   TWavType FWavType = TWavType::wtPCM;
   TImaChannelState EncState[2];
   uint32_t ExistingSampleRate = 0;
@@ -83,5 +83,6 @@ class TWaveOut : public TAuFileOut {
   int Bits = 0;
   int SampleRate = 0;
   std::vector<int16_t> SampleBuffer;
+  // PCM as read from the input, or an IMA ADPCM block as encoded.
   std::vector<uint8_t> BlockBuffer;
 };

@@ -1,10 +1,10 @@
 #include "codecs/wm_in.h"
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "pipeline/au_exception.h"
-#include "pipeline/au_file_stream.h"
 #include "platform/text_codec.h"
 
 int ChannelRequestOf(TChannelsNumber Value) {
@@ -34,13 +34,7 @@ int64_t TAudioStream::Size() { return FStream.Size(); }
 
 TWMIn::TWMIn(TComponent* AOwner) : TAuTaggedFileIn(AOwner) {}
 
-TWMIn::~TWMIn() {
-  NotifyRemoval();
-  try {
-    CloseFile();
-  } catch (...) {
-  }
-}
+TWMIn::~TWMIn() { ReleaseSource(); }
 
 void TWMIn::SelectOutputFormat(int Output, int ChannelRequest) {
   media::TMediaReader& reader = *Context.Reader;
@@ -89,7 +83,7 @@ bool TWMIn::OpenReader() {
     // A file behind a 30-byte prefix of another container.
     Stream->Seek(30, TSeekOrigin::soBeginning);
     if (!reader.OpenStream(*Context.AudioStream)) {
-      ReleaseReader();
+      Context = TWMReaderContext{};
       return false;
     }
   }
@@ -123,30 +117,9 @@ void TWMIn::ReadAttributes() {
   FId3v2Tags.SetComment(platform::Utf8ToUtf16(text("Copyright")));
 }
 
-void TWMIn::ReleaseReader() {
-  Context = TWMReaderContext{};
-}
-
-void TWMIn::OpenFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount > 0) return;
-  if (!StreamAssigned && FileName().empty()) throw EAuException(kMsgWmFileNameNotAssigned);
-  if (!StreamAssigned) {
-    OwnStream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmOpenRead | TAuFileStream::fmShareDenyWrite);
-    Stream = OwnStream.get();
-  }
-  const bool created = OpenReader();
+bool TWMIn::OpenHeader() {
+  if (!OpenReader()) return false;
   Valid = Context.FormatSelected;
-  if (!created) {
-    // Unopened: the next query tries again.
-    if (!StreamAssigned) {
-      OwnStream.reset();
-      Stream = nullptr;
-    } else {
-      Stream->SetPosition(0);
-    }
-    return;
-  }
   FDurationHundredths = static_cast<int64_t>(std::llround(static_cast<double>(Context.Duration) / 100000.0));
   FBitsPerSample = Context.BitsPerSample;
   FSampleRate = Context.SampleRate;
@@ -156,21 +129,10 @@ void TWMIn::OpenFile() {
   Size = FFileTotalSamples * FChannels * (FBitsPerSample / 8);
   Seekable = true;
   ReadAttributes();
-  ++OpenCount;
+  return true;
 }
 
-void TWMIn::CloseFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount <= 0) return;
-  ReleaseReader();
-  OpenCount = 0;
-  if (!StreamAssigned) {
-    OwnStream.reset();
-    Stream = nullptr;
-  } else if (Stream) {
-    Stream->SetPosition(0);
-  }
-}
+void TWMIn::CloseHeader() { Context = TWMReaderContext{}; }
 
 void TWMIn::Reopen() {
   std::lock_guard lock(FileLock);
@@ -205,7 +167,8 @@ TId3v2Tags& TWMIn::Id3v2Tags() {
 }
 
 void TWMIn::InitInternal() {
-  if (!Busy) {
+  // The base refuses a run without a file name or a busy source itself.
+  if (!Busy && (StreamAssigned || !FileName().empty())) {
     OpenFile();
     if (!Valid) throw EAuException(kMsgWmNoAudio);
   }
@@ -213,45 +176,29 @@ void TWMIn::InitInternal() {
   // A range with an end is cut there; otherwise the run goes on to the end
   // of the data, whatever the estimated Size says.
   RangeBytes = EndSample != -1 ? Size.load() : -1;
-  Context.Sample = nullptr;
-  Context.SampleSize = Context.HandedOut = 0;
 }
 
 void TWMIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
-  if (!Busy) throw EAuException(kMsgStreamNotOpened);
-  Buffer = nullptr;
-  if (!Context.Reader || !Context.FormatSelected || FrameSize == 0) {
-    Bytes = 0;
-    return;
-  }
   if (RangeBytes >= 0) {
     const int64_t left = RangeBytes - Position;
     if (left <= 0) {
+      Buffer = nullptr;
       Bytes = 0;
       return;
     }
     if (left < Bytes) Bytes = static_cast<uint32_t>(left);
   }
-  Bytes -= Bytes % FrameSize;
-  while (true) {
-    if (Context.Sample && Context.HandedOut < Context.SampleSize) {
-      const std::size_t n = std::min<std::size_t>(Bytes, Context.SampleSize - Context.HandedOut);
-      Buffer = const_cast<uint8_t*>(Context.Sample + Context.HandedOut);
-      Bytes = static_cast<uint32_t>(n);
-      Context.HandedOut += n;
-      return;
-    }
-    Context.Sample = nullptr;
-    Context.SampleSize = Context.HandedOut = 0;
-    const uint8_t* data = nullptr;
-    std::size_t size = 0;
-    if (!Context.Reader->GetNextSample(Context.StreamNumber, data, size)) {
-      Bytes = 0;
-      return;
-    }
-    Context.Sample = data;
-    Context.SampleSize = size;
-  }
+  TAuTaggedFileIn::GetDataInternal(Buffer, Bytes);
+}
+
+void TWMIn::DecodeBlock() {
+  if (!Context.Reader || !Context.FormatSelected || FrameSize == 0) return;
+  const uint8_t* data = nullptr;
+  std::size_t size = 0;
+  if (!Context.Reader->GetNextSample(Context.StreamNumber, data, size)) return;
+  if (size > Decoded.Capacity()) Decoded.Allocate(size);
+  std::memcpy(Decoded.Data(), data, size);
+  Decoded.Filled(size);
 }
 
 bool TWMIn::SeekInternal(int64_t& SampleNum) {
@@ -261,20 +208,17 @@ bool TWMIn::SeekInternal(int64_t& SampleNum) {
   // whose reported length is a third of a second longer than its duration.
   const int64_t hundredths =
       static_cast<int64_t>(std::llround(static_cast<double>(SampleNum) * 100.0 / static_cast<double>(FSampleRate)));
-  Context.Sample = nullptr;
-  Context.SampleSize = Context.HandedOut = 0;
+  Decoded.Clear();
   return Context.Reader->SetRange(hundredths * 100000, 0);
 }
 
 // ---- TMP3In -----------------------------------------------------------------
 
-void TMP3In::OpenFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount > 0) return;
-  TWMIn::OpenFile();
-  if (OpenCount == 0) return;
+bool TMP3In::OpenHeader() {
+  if (!TWMIn::OpenHeader()) return false;
   // The container's length of an MP3 is often short of its decoded samples.
   const int third = FSampleRate / 3;
   FFileTotalSamples += third;
   Size += static_cast<int64_t>(FBitsPerSample / 8) * FChannels * third;
+  return true;
 }

@@ -11,7 +11,6 @@
 #include "platform/media_reader.h"
 #include "tags/au_tagged_file.h"
 
-inline constexpr const char* kMsgWmFileNameNotAssigned = "File name is not assigned";
 // A run started on a file the runtime could not open, or without a format
 // that fits: refused, so that no empty output passes for a conversion.
 inline constexpr const char* kMsgWmNoAudio = "The file holds no audio the media runtime can decode.";
@@ -34,14 +33,11 @@ class TAudioStream : public media::TMediaByteStream {
   TStream& FStream;
 };
 
-// The reader and what was chosen of it while the file is open.
+// The reader and what was chosen of it while the file is open (the current
+// sample and how much of it went out are the base's Decoded block).
 struct TWMReaderContext {
   std::unique_ptr<TAudioStream> AudioStream;
   std::unique_ptr<media::TMediaReader> Reader;
-  // The current sample and how much of it was handed out.
-  const uint8_t* Sample = nullptr;
-  std::size_t SampleSize = 0;
-  std::size_t HandedOut = 0;
   int StreamNumber = 0;
   int OutputNumber = -1;
   bool FormatSelected = false;
@@ -57,8 +53,6 @@ class TWMIn : public TAuTaggedFileIn {
   explicit TWMIn(TComponent* AOwner = nullptr);
   ~TWMIn() override;
 
-  void OpenFile() override;
-  void CloseFile() override;
   bool SeekInternal(int64_t& SampleNum) override;
   bool SizeIsEstimate() override { return true; }
 
@@ -78,21 +72,23 @@ class TWMIn : public TAuTaggedFileIn {
   int64_t DurationHundredths() const { return FDurationHundredths; }
 
  protected:
+  // The runtime's reader over Stream, the output format and the attributes;
+  // false when no reader could be created. Valid: a format was selected.
+  bool OpenHeader() override;
+  void CloseHeader() override;
+  void DecodeBlock() override;
   void InitInternal() override;
+  // The base's serving, cut at the end of a range that has one.
   void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
   // Frames of the whole file, as reported.
   int64_t FFileTotalSamples = 0;
 
  private:
-  // The steps of opening: the runtime's reader over Stream, choosing the
-  // output format; then the attributes.
   bool OpenReader();
   void SelectOutputFormat(int Output, int ChannelRequest);
   void ReadAttributes();
-  void ReleaseReader();
   void Reopen();
 
-  std::unique_ptr<TStream> OwnStream;
   TWMReaderContext Context;
   int64_t FDurationHundredths = 0;
   bool FHighPrecision = false;
@@ -105,5 +101,7 @@ class TWMIn : public TAuTaggedFileIn {
 class TMP3In : public TWMIn {
  public:
   explicit TMP3In(TComponent* AOwner = nullptr) : TWMIn(AOwner) {}
-  void OpenFile() override;
+
+ protected:
+  bool OpenHeader() override;
 };

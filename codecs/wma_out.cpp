@@ -147,15 +147,10 @@ void TWMAOut::Prepare() {
   SetAttributes();
   if (Context.Writer->BeginWriting() != media::kMediaOk) throw EAuException(kMsgWmaBeginWritingFailed);
   Context.SampleTime = 0;
-  EndOfInput = false;
 }
 
-bool TWMAOut::DoOutput(bool Abort) {
-  if (!Active) return true;
-  if (Abort || EndOfInput) return false;
-  bool eof = false;
-  uint32_t bytes = FInput->FillBuffer(BlockBuffer.data(), static_cast<uint32_t>(BlockBuffer.size()), eof);
-  EndOfInput = eof;
+bool TWMAOut::EncodeStep() {
+  const uint32_t bytes = ReadInput(BlockBuffer.data(), static_cast<uint32_t>(BlockBuffer.size()));
   if (bytes > 0) {
     Context.SampleTime += static_cast<int64_t>(
         std::llround(static_cast<double>(bytes) / static_cast<double>(Context.BytesPerSecond) / 1e-7));
@@ -170,22 +165,21 @@ bool TWMAOut::DoOutput(bool Abort) {
   return true;
 }
 
-void TWMAOut::Done() {
-  if (FInput) FInput->Flush();
-  if (Context.Writer) {
-    // A run that failed ends without finishing the file, which then goes.
-    if (ExceptionMessage.empty() && Context.Ready && Context.Writer->EndWriting() != media::kMediaOk)
-      ReportFailure(kMsgWmaOutputError);
-    Context.Writer->Close();
-    Context.Writer.reset();
-  }
+void TWMAOut::Finish() {
+  // A run that failed ends without finishing the file, which then goes.
+  if (!Context.Writer || !Context.Ready || !ExceptionMessage.empty()) return;
+  if (Context.Writer->EndWriting() != media::kMediaOk) throw EAuException(kMsgWmaOutputError);
+}
+
+void TWMAOut::AfterClose() {
+  if (Context.Writer) Context.Writer->Close();
   Context = TWMWriterContext{};
+  BlockBuffer = {};
   if (FileCreated && !ExceptionMessage.empty()) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(WideFileName(), ec)) std::filesystem::remove(WideFileName(), ec);
   }
   FileCreated = false;
-  BlockBuffer = {};
 }
 
 // ---- TWMStreamedOut -----------------------------------------------------------

@@ -72,8 +72,9 @@ class TWMAOut : public TAuTaggedFileOut {
 
  protected:
   void Prepare() override;
-  bool DoOutput(bool Abort) override;
-  void Done() override;
+  bool EncodeStep() override;
+  void Finish() override;
+  void AfterClose() override;
 
   // The sink of the writer: a file here, the network in TWMStreamedOut.
   virtual bool OpenSink(media::TMediaWriter& Writer);
@@ -86,7 +87,6 @@ class TWMAOut : public TAuTaggedFileOut {
   void SetWriterInput();
   void SetAttributes();
 
-  bool EndOfInput = false;
   std::vector<uint8_t> BlockBuffer;
   uint32_t FBlockSize = 0;
   TWMWriterContext Context;

@@ -61,6 +61,7 @@ void TAuOutput::Run() {
   if (Busy) throw EAuException(kMsgSinkIsBusy);
   ExceptionMessage.clear();
   if (!FInput) throw EAuException(kMsgRunInputNotAssigned);
+  FInputEnded = false;
   // A Stop on an idle sink must not mark the next run as stopped.
   StopRequested = false;
   Busy = true;
@@ -152,6 +153,13 @@ void TAuOutput::ReportFailure(const std::string& Message) {
   if (OnThreadException) TEventHandler::Instance()->PostSenderEvent(this, OnThreadException);
 }
 
+uint32_t TAuOutput::ReadInput(void* Dest, uint32_t Bytes) {
+  bool eof = false;
+  const uint32_t got = FInput->FillBuffer(Dest, Bytes, eof);
+  if (eof) FInputEnded = true;
+  return got;
+}
+
 int TAuOutput::Progress() {
   if (!FInput) return 0;
   const int64_t size = FInput->Size;
@@ -170,7 +178,42 @@ void TAuOutput::WhenDone() {
   Busy = false;
 }
 
+// ---- TAuStreamedOutput -------------------------------------------------------
+
+void TAuStreamedOutput::CloseStream() {
+  if (!Stream) return;
+  try {
+    Stream->Close();
+  } catch (const std::exception& e) {
+    ReportFailure(e.what());
+  }
+  Stream.reset();
+}
+
 // ---- TAuFileOut -------------------------------------------------------------
+
+bool TAuFileOut::DoOutput(bool Abort) {
+  if (!Active) return true;
+  // Errors of the input or the target end the run: a short file must never
+  // pass for a finished one.
+  if (Abort || InputEnded()) return false;
+  return EncodeStep();
+}
+
+void TAuFileOut::Done() {
+  try {
+    Finish();
+  } catch (const std::exception& e) {
+    ReportFailure(e.what());
+  }
+  CloseStream();
+  try {
+    AfterClose();
+  } catch (const std::exception& e) {
+    ReportFailure(e.what());
+  }
+  if (FInput) FInput->Flush();
+}
 
 void TAuFileOut::SetFileMode(TFileOutputMode) { FFileMode = TFileOutputMode::foRewrite; }
 

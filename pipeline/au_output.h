@@ -67,7 +67,9 @@ class TAuOutput : public TComponent {
   bool PausePending() const;
 
   // Worker thread: records the run's failure (the first one wins) and posts
-  // OnThreadException.
+  // OnThreadException. Every failure of a run goes through here: the
+  // worker's for what Prepare, DoOutput and Done raise, a sink's own for
+  // what it meets while it goes on finishing its target.
   void ReportFailure(const std::string& Message);
 
   // The run whose events may still reach the handlers: set by Run, cleared by
@@ -93,11 +95,18 @@ class TAuOutput : public TComponent {
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
+  // Worker thread: fills Dest from Input (FillBuffer) and returns the count;
+  // when the input is exhausted InputEnded is set for the rest of the run.
+  uint32_t ReadInput(void* Dest, uint32_t Bytes);
+  bool InputEnded() const { return FInputEnded; }
+
   TAuInput* FInput = nullptr;
 
  private:
   friend class TAuThread;
   bool FWorkerDestroyed = false;
+  // Cleared by Run, before the worker takes the run.
+  bool FInputEnded = false;
   // Main thread only.
   uint64_t FRunCounter = 0;
   std::atomic<uint64_t> FLiveRun{0};
@@ -109,9 +118,25 @@ class TAuStreamedOutput : public TAuOutput {
   explicit TAuStreamedOutput(TComponent* AOwner = nullptr) : TAuOutput(AOwner) {}
 
   std::unique_ptr<TStream> Stream;
+
+ protected:
+  // Closes and frees Stream (if any). A write-back error that only the close
+  // reports means the file is not what was written: it is the run's failure.
+  void CloseStream();
 };
 
-// A sink that writes a file.
+// A file sink. It owns the protocol of a run; a format supplies its steps:
+//   Prepare()     open the target (Stream, or a library's file by name),
+//                 Init of Input, headers; raises to refuse the run
+//   EncodeStep()  read a block with ReadInput, encode and write it; false
+//                 when there is nothing more (it is not called again once
+//                 InputEnded is set, nor after a stop)
+//   Finish()      trailers and sizes into the target; may raise
+//   AfterClose()  steps on the closed file (tags written by name, a failed
+//                 file removed); may raise
+// Done runs Finish, closes Stream, runs AfterClose and flushes Input; a
+// failure of one step is reported (the first wins) and the next steps still
+// run, so that the file is always closed and the chain always flushed.
 class TAuFileOut : public TAuStreamedOutput {
  public:
   explicit TAuFileOut(TComponent* AOwner = nullptr) : TAuStreamedOutput(AOwner) {}
@@ -129,6 +154,13 @@ class TAuFileOut : public TAuStreamedOutput {
   uint16_t ShareMode = 0;
 
  protected:
+  virtual bool EncodeStep() = 0;
+  virtual void Finish() {}
+  virtual void AfterClose() {}
+
+  bool DoOutput(bool Abort) final;
+  void Done() final;
+
   TFileOutputMode FFileMode = TFileOutputMode::foRewrite;
 
  private:

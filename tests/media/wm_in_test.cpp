@@ -188,14 +188,23 @@ TEST_F(WmInTest, HostileFilesAreInvalidOrEndNeverHang) {
   }
 }
 
-TEST_F(WmInTest, MissingFileNameRaises) {
+TEST_F(WmInTest, ARunWithoutAFileNameOrAudioIsRefused) {
   TWMIn in;
-  EXPECT_THROW(in.OpenFile(), EAuException);
   try {
-    in.OpenFile();
+    in.Init();
+    ADD_FAILURE() << "a run without a file name started";
   } catch (const EAuException& e) {
-    EXPECT_STREQ(e.what(), kMsgWmFileNameNotAssigned);
+    EXPECT_STREQ(e.what(), kMsgFileNameNotAssigned);
   }
+  WriteFile(Dir / "text.wma", std::vector<uint8_t>(3000, 'x'));
+  in.SetFileName((Dir / "text.wma").string());
+  try {
+    in.Init();
+    ADD_FAILURE() << "a run without audio started";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), kMsgWmNoAudio);
+  }
+  EXPECT_FALSE(in.Valid);
 }
 
 }  // namespace
