@@ -1,11 +1,11 @@
 // MP3: read through the media runtime (MP3In1), written through LAME
-// (MP3Out1) with the bit rate of "Bitrate". The reader is not in this build
-// yet: .mp3 files are listed only when it exists.
+// (MP3Out1) with the bit rate of "Bitrate".
 #include <utility>
 
 #include "codecs/format_catalog.h"
 #include "codecs/lame_library.h"
 #include "codecs/mp3_out.h"
+#include "codecs/wm_in.h"
 
 namespace {
 
@@ -26,6 +26,9 @@ TMP3BitRate BitRateForText(const std::string& Text) {
 
 }  // namespace
 
+// In wma_format.cpp: the design-time values of the media runtime's readers.
+TAuFileIn* CreateMediaRuntimeSource(TWMIn* in);
+
 QUELLMARK_FORMAT_DESCRIPTOR(mp3) {
   static const TFormatDescriptor format = [] {
     TFormatDescriptor f;
@@ -37,6 +40,9 @@ QUELLMARK_FORMAT_DESCRIPTOR(mp3) {
     f.Libraries = {kLameLibraryFileName};
     f.Settings = {BitrateSetting()};
     f.SourceName = "MP3In1";
+    f.CreateSource = [](TComponent* owner) { return CreateMediaRuntimeSource(new TMP3In(owner)); };
+    f.StreamBitrate = [](TAuFileIn& in) -> long long { return static_cast<TMP3In&>(in).Bitrate(); };
+    f.SourceTags = [](TAuFileIn& in) -> TAuTags* { return &static_cast<TMP3In&>(in).Id3v2Tags(); };
 
     f.SinkName = "MP3Out1";
     f.CreateSink = [](TComponent* owner) -> TAuFileOut* {

@@ -329,9 +329,11 @@ void TWaveOut::Finish() {
   if (!Stream || !HeaderWritten) return;
   const int64_t size = FInput ? FInput->Size.load() : -1;
   // IMA sizes always come from the file: an input that delivers other than
-  // it announced must not leave blocks outside the data chunk.
-  if (FWavType == TWavType::wtDVIADPCM || size < 0 || FFileMode == TFileOutputMode::foAppend || StopRequested ||
-      !ExceptionMessage.empty()) {
+  // it announced must not leave blocks outside the data chunk. A source
+  // whose Size is only an estimate: the file is what it gave.
+  const bool estimated = FInput && FInput->SizeIsEstimate();
+  if (FWavType == TWavType::wtDVIADPCM || size < 0 || estimated || FFileMode == TFileOutputMode::foAppend ||
+      StopRequested || !ExceptionMessage.empty()) {
     PatchHeader();
   } else if (FWavType == TWavType::wtPCM || FWavType == TWavType::wtExtPCM) {
     // A source that delivered less than it announced: pad with silence, so

@@ -144,7 +144,7 @@ void TAuStreamedInput::GetData(void*& Buffer, uint32_t& Bytes) {
     } else {
       Position += Bytes;
       const int64_t size = Size;
-      if (size > 0 && Position >= size) {
+      if (size > 0 && Position >= size && !SizeIsEstimate()) {
         EndOfStream = true;
         if (Position > size) {
           Bytes -= static_cast<uint32_t>(Position - size);

@@ -32,6 +32,10 @@ class TAuInput : public TComponent {
   virtual int GetTotalTime() { return 0; }
   // Frames.
   virtual int64_t GetTotalSamples() { return 0; }
+  // Size (and so the total samples and time) is the container's estimate,
+  // not a count: the data may end before or after it. Such a source is not
+  // cut at Size, and a sink takes the length of what it received.
+  virtual bool SizeIsEstimate() { return false; }
 
  protected:
   // Make the source ready to deliver from the start of its range.

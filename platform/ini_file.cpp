@@ -230,4 +230,10 @@ void TIniFile::Store() const {
   if (!stored) throw std::runtime_error(FormatMessage(kMsgIniWriteError, {path_.string()}));
 }
 
+int IniTextToInt(std::string_view text) {
+  int value = 0;
+  if (!ParseIniInteger(text, value)) throw std::runtime_error(FormatMessage(kFmtNotValidInteger, {text}));
+  return value;
+}
+
 }  // namespace platform

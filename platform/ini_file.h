@@ -61,4 +61,8 @@ class TIniFile {
 // Value parsing shared with the settings: strict decimal 32-bit integer.
 bool ParseIniInteger(std::string_view text, int& out);
 
+// The text as a decimal integer, or std::runtime_error with
+// kFmtNotValidInteger.
+int IniTextToInt(std::string_view text);
+
 }  // namespace platform

@@ -270,9 +270,12 @@ TEST(Cli, ListFormatsPrintsTheCatalog) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "WAV\t.wav\tyes\t0\t.wav\tyes\twavCh,wavSr,wavBps,wavFormat\n"
-            "MP3\t.mp3\tno\t1\t.mp3\tyes\tBitrate\n"
-            "OGG\t.ogg\tyes\t2\t.ogg\tyes\toggQuality\n"
-            "WMA\t.wma\tno\t3\t.wma\tno\tBitrate\n"
+            "MP3	.mp3	yes	1	.mp3	yes	Bitrate
+"
+            "OGG	.ogg	yes	2	.ogg	yes	oggQuality
+"
+            "WMA	.wma	yes	3	.wma	yes	Bitrate
+"
             "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n");
   const auto help = RunCli(dir, "--help");
   EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE."), std::string::npos) << help.out;
