@@ -13,9 +13,12 @@
 #include "cdaudio/cd_in.h"
 #include "codecs/wav_out.h"
 #include "tests/cd/disc_image.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
 namespace cdtest {
+
+using qmtest::ReadText;
+using qmtest::WriteText;
 
 // Points XDG_CONFIG_HOME at a folder of this process before any test runs
 // and removes it at the end.
@@ -36,15 +39,6 @@ class TConfigHome {
 inline TConfigHome& ConfigHome() {
   static TConfigHome home;
   return home;
-}
-
-inline std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteText(const fs::path& file, const std::string& text) {
-  std::ofstream(file, std::ios::binary) << text;
 }
 
 // Everything written to file descriptor 2 between construction and Text().
@@ -109,7 +103,7 @@ inline std::string GrabToWav(TCDIn& in, const fs::path& out) {
   TWaveOut sink;
   sink.SetInput(&in);
   sink.SetFileName(out.string());
-  EXPECT_TRUE(wavtest::RunToEnd(sink));
+  EXPECT_TRUE(qmtest::RunToEnd(sink));
   return sink.ExceptionMessage;
 }
 
