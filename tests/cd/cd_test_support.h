@@ -24,16 +24,9 @@ using qmtest::WriteText;
 // and removes it at the end.
 class TConfigHome {
  public:
-  TConfigHome() {
-    Path = fs::temp_directory_path() / ("quellmark-cd-config-" + std::to_string(::getpid()));
-    fs::create_directories(Path);
-    ::setenv("XDG_CONFIG_HOME", Path.c_str(), 1);
-  }
-  ~TConfigHome() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  fs::path Path;
+  TConfigHome() { ::setenv("XDG_CONFIG_HOME", Dir.Path().c_str(), 1); }
+  qmtest::TTempDir Dir;
+  const fs::path& Path = Dir.Path();
 };
 
 inline TConfigHome& ConfigHome() {
