@@ -358,8 +358,11 @@ TEST_F(SinkTest, NewInputWhileRunningRestartsTheRun) {
   TRawFileIn second;
   second.SetFileName(file.string());
   second.StartSample = kFrames - 10;
-  sink.Hold = false;
+  // Still held: the new input comes while the first run is surely on (the
+  // stop lets the held block go), and the restarted run waits at its first
+  // block until the release.
   sink.SetInput(&second);
+  sink.Hold = false;
   ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
   EXPECT_EQ(sink.Data.size(), 40u);
   EXPECT_EQ(sink.DoneCalls, 2);
