@@ -216,8 +216,7 @@ void TCDIn::InitInternal() {
   }
   Size = RunSize.load();
   Position = 0;
-  BufStart = 1;
-  BufEnd = 0;
+  ReadBuffer.Clear();
   Busy = true;
 }
 
@@ -252,28 +251,17 @@ void TCDIn::FailRead(int Code) {
 
 void TCDIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
   if (!Busy) throw EAuException(kMsgStreamNotOpened);
-  if (BufStart > BufEnd) {
-    BufStart = 1;
+  if (ReadBuffer.Empty()) {
     int32_t read = 0;
     int32_t abort = 0;
-    const int rc = Lib().RipChunk(ReadBuffer.data(), &read, &abort);
+    const int rc = Lib().RipChunk(ReadBuffer.Data(), &read, &abort);
     // A failed read ends the run as failed: a short file must not pass for
     // a whole track.
     if (rc != CR_OK) FailRead(rc);
-    BufEnd = std::clamp<int32_t>(read, 0, BufferSize);
+    ReadBuffer.Filled(static_cast<std::size_t>(std::clamp<int32_t>(read, 0, BufferSize)));
   }
-  const uint32_t available = static_cast<uint32_t>(std::max(0, BufEnd - BufStart + 1));
-  uint32_t bytes = std::min(Bytes, available);
-  // Whole frames only, unless the caller asked for less than one.
-  if (bytes >= 4) bytes -= bytes % 4;
-  Bytes = bytes;
-  if (bytes == 0) {
-    Buffer = nullptr;
-    return;
-  }
-  Buffer = ReadBuffer.data() + (BufStart - 1);
-  BufStart += static_cast<int>(bytes);
-  Position += bytes;
+  ReadBuffer.Serve(Buffer, Bytes, 4);
+  Position += Bytes;
 }
 
 int TCDIn::DriveCount() { return Lib().GetNumCDROM(); }

@@ -148,7 +148,8 @@ class TCDIn : public TAuInput {
 
   std::mutex FLibLock;
   std::atomic<const TCDRipLibrary*> FLib{nullptr};
-  std::vector<uint8_t> ReadBuffer;
+  // One library read.
+  TDecodeBuffer ReadBuffer;
   int32_t BufferSize = 0;
   // The run's first sector, and the table it was opened with, to name the
   // track and position of a read error.

@@ -2,7 +2,6 @@
 // the Monkey's Audio library, with the file's tag in its APEv2 container.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -16,8 +15,6 @@ class TMACIn : public TAuTaggedFileIn {
   explicit TMACIn(TComponent* AOwner = nullptr);
   ~TMACIn() override;
 
-  void OpenFile() override;
-  void CloseFile() override;
   bool SeekInternal(int64_t& SampleNum) override;
   int GetTotalTime() override;
 
@@ -25,11 +22,14 @@ class TMACIn : public TAuTaggedFileIn {
   TAPEv2Tags& APEv2Tags();
 
  protected:
+  bool OpenHeader() override;
+  void CloseHeader() override;
+  // The library opens the file by name.
+  bool ReadsStream() const override { return false; }
   void InitInternal() override;
-  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
+  void DecodeBlock() override;
 
  private:
-  std::array<uint8_t, DecodeBufferSize> DecodeBuffer{};
   std::unique_ptr<TAPEDecompress> Decompressor;
   // The library has delivered its last block. Kept apart from EndOfStream,
   // which the base sets only once the buffered blocks have gone out too.

@@ -23,15 +23,9 @@ bool IsAdpcm(TWavType t) { return t == TWavType::wtDVIADPCM || t == TWavType::wt
 
 }  // namespace
 
-TWaveIn::TWaveIn(TComponent* AOwner) : TAuFileIn(AOwner) {}
+TWaveIn::TWaveIn(TComponent* AOwner) : TAuFileIn(AOwner) { Decoded.Allocate(DecodeBufferSize); }
 
-TWaveIn::~TWaveIn() {
-  NotifyRemoval();
-  try {
-    CloseFile();
-  } catch (...) {
-  }
-}
+TWaveIn::~TWaveIn() { ReleaseSource(); }
 
 bool TWaveIn::StreamAtEnd() { return Seekable && Stream->Position() >= Stream->Size(); }
 
@@ -183,7 +177,6 @@ bool TWaveIn::ConvertCompressed() {
   if (converter.Convert() != AcmNoError) return false;
   ConvertedStream = std::make_unique<TAuMemoryStream>();
   SavedStream = Stream;
-  SavedStreamAssigned = StreamAssigned;
   Stream = ConvertedStream.get();
   converter.SaveToWave(*ConvertedStream);
   Size = ConvertedStream->Size();
@@ -197,47 +190,19 @@ bool TWaveIn::ConvertCompressed() {
   return true;
 }
 
-void TWaveIn::ReleaseUnopenedFile() {
-  ConvertedStream.reset();
-  if (SavedStream) Stream = SavedStream;
-  SavedStream = nullptr;
-  if (!StreamAssigned) {
-    OwnStream.reset();
-    Stream = nullptr;
-  } else if (Seekable) {
-    Stream->SetPosition(0);
-  }
-}
-
-void TWaveIn::OpenFile() {
-  std::lock_guard lock(FileLock);
-  // Valid is decided when the file is opened; a later query of an open file
-  // must not turn an unsupported file into a valid one.
-  if (OpenCount > 0) return;
-  Valid = true;
+bool TWaveIn::OpenHeader() {
   Float32 = false;
   FWavType = TWavType::wtUnsupported;
-  if (!StreamAssigned) {
-    OwnStream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmShareDenyWrite);
-    Stream = OwnStream.get();
-  }
-  if (Stream == nullptr) throw EAuException(kMsgStreamNotOpened);
   try {
     if (!ReadHeaderAndFormat()) {
-      // Not counted as open: the next query tries again.
-      Valid = false;
       RefuseFormat();
-      ReleaseUnopenedFile();
-      return;
+      return false;
     }
   } catch (...) {
-    // A read error while opening: nothing stays open behind the error.
-    Valid = false;
     RefuseFormat();
-    ReleaseUnopenedFile();
     throw;
   }
-  ++OpenCount;
+  return true;
 }
 
 bool TWaveIn::ReadHeaderAndFormat() {
@@ -283,21 +248,13 @@ bool TWaveIn::ReadHeaderAndFormat() {
   return true;
 }
 
-void TWaveIn::CloseFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount <= 0) return;
+void TWaveIn::CloseHeader() {
+  // The converted data stood in for the file's stream.
   if (ConvertedStream) {
     ConvertedStream.reset();
-    Stream = SavedStreamAssigned ? SavedStream : nullptr;
+    Stream = SavedStream;
     SavedStream = nullptr;
   }
-  if (!StreamAssigned) {
-    OwnStream.reset();
-    Stream = nullptr;
-  } else if (Seekable && Stream) {
-    Stream->SetPosition(0);
-  }
-  OpenCount = 0;
 }
 
 bool TWaveIn::FirstBlockDecodes() {
@@ -327,7 +284,7 @@ bool TWaveIn::ReadDVIBlock(uint32_t& got) {
     return false;
   }
   got = static_cast<uint32_t>(frames * FChannels * 2);
-  std::memcpy(DecodeBuffer.data(), pcm, got);
+  std::memcpy(Decoded.Data(), pcm, got);
   return true;
 }
 
@@ -344,77 +301,58 @@ bool TWaveIn::ReadMSBlock(uint32_t& got) {
     return false;
   }
   got = static_cast<uint32_t>(frames * FChannels * 2);
-  std::memcpy(DecodeBuffer.data(), pcm, got);
+  std::memcpy(Decoded.Data(), pcm, got);
   return true;
 }
 
-void TWaveIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
-  if (!Busy) throw EAuException(kMsgStreamNotOpened);
-  const uint32_t frameSize = static_cast<uint32_t>(FChannels) * static_cast<uint32_t>(FBitsPerSample) / 8;
-  if (BufStart > BufEnd) {
-    BufStart = 1;
-    BufEnd = 0;
-    switch (FWavType) {
-      case TWavType::wtPCM:
-      case TWavType::wtExtPCM:
-      case TWavType::wtACM: {
-        if (frameSize == 0 || frameSize > DecodeBufferSize) break;
-        const size_t got = Stream->ReadUpTo(DecodeBuffer.data(), DecodeBufferSize - DecodeBufferSize % frameSize);
-        // A truncated last frame is not delivered: blocks are whole frames.
-        BufEnd = static_cast<int>(got - got % frameSize);
-        break;
-      }
-      case TWavType::wtIEEEFloat:
-      case TWavType::wtExtIEEEFloat: {
-        const uint32_t storedFrame = static_cast<uint32_t>(FChannels) * (Float32 ? 4 : 8);
-        if (static_cast<uint64_t>(FChannels) * 8 > DecodeBufferSize) break;
-        const uint32_t want = DecodeBufferSize - DecodeBufferSize % (static_cast<uint32_t>(FChannels) * 8);
-        size_t got = Stream->ReadUpTo(DecodeBuffer.data(), want);
-        got -= got % storedFrame;
-        if (Float32) {
-          SingleToInt32InPlace(DecodeBuffer.data(), static_cast<uint32_t>(got));
-          BufEnd = static_cast<int>(got);
-        } else {
-          DoubleToInt32InPlace(DecodeBuffer.data(), static_cast<uint32_t>(got));
-          BufEnd = static_cast<int>(got / 2);
-        }
-        break;
-      }
-      case TWavType::wtDVIADPCM: {
-        uint32_t got = 0;
-        if (!ReadDVIBlock(got) && !Seekable) {
-          Buffer = nullptr;
-          Bytes = 0;
-          return;
-        }
-        BufEnd = static_cast<int>(got);
-        break;
-      }
-      case TWavType::wtMSADPCM: {
-        uint32_t got = 0;
-        ReadMSBlock(got);
-        BufEnd = static_cast<int>(got);
-        break;
-      }
-      case TWavType::wtUnsupported:
-        break;
+void TWaveIn::DecodeBlock() {
+  const uint32_t frameSize = FrameSize;
+  uint8_t* buffer = Decoded.Data();
+  switch (FWavType) {
+    case TWavType::wtPCM:
+    case TWavType::wtExtPCM:
+    case TWavType::wtACM: {
+      if (frameSize == 0 || frameSize > DecodeBufferSize) break;
+      const size_t got = Stream->ReadUpTo(buffer, DecodeBufferSize - DecodeBufferSize % frameSize);
+      // A truncated last frame is not delivered: blocks are whole frames.
+      Decoded.Filled(got - got % frameSize);
+      break;
     }
+    case TWavType::wtIEEEFloat:
+    case TWavType::wtExtIEEEFloat: {
+      const uint32_t storedFrame = static_cast<uint32_t>(FChannels) * (Float32 ? 4 : 8);
+      if (static_cast<uint64_t>(FChannels) * 8 > DecodeBufferSize) break;
+      const uint32_t want = DecodeBufferSize - DecodeBufferSize % (static_cast<uint32_t>(FChannels) * 8);
+      size_t got = Stream->ReadUpTo(buffer, want);
+      got -= got % storedFrame;
+      if (Float32) {
+        SingleToInt32InPlace(buffer, static_cast<uint32_t>(got));
+        Decoded.Filled(got);
+      } else {
+        DoubleToInt32InPlace(buffer, static_cast<uint32_t>(got));
+        Decoded.Filled(got / 2);
+      }
+      break;
+    }
+    case TWavType::wtDVIADPCM: {
+      uint32_t got = 0;
+      ReadDVIBlock(got);
+      Decoded.Filled(got);
+      break;
+    }
+    case TWavType::wtMSADPCM: {
+      uint32_t got = 0;
+      ReadMSBlock(got);
+      Decoded.Filled(got);
+      break;
+    }
+    case TWavType::wtUnsupported:
+      break;
   }
-  if (frameSize == 0) {
-    Buffer = nullptr;
-    Bytes = 0;
-    return;
-  }
-  Bytes -= Bytes % frameSize;
-  const int available = std::max(0, BufEnd - BufStart + 1);
-  if (static_cast<int64_t>(available) < Bytes) Bytes = static_cast<uint32_t>(available);
-  Buffer = DecodeBuffer.data() + (BufStart - 1);
-  BufStart += static_cast<int>(Bytes);
 }
 
 bool TWaveIn::SeekInternal(int64_t& SampleNum) {
-  BufStart = 1;
-  BufEnd = 0;
+  Decoded.Clear();
   // Frame numbers this large cannot be a position in any WAV file.
   if (SampleNum < 0 || SampleNum > (int64_t{1} << 40)) return false;
   int64_t offset = -1;

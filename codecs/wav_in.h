@@ -24,8 +24,6 @@ class TWaveIn : public TAuFileIn {
   explicit TWaveIn(TComponent* AOwner = nullptr);
   ~TWaveIn() override;
 
-  void OpenFile() override;
-  void CloseFile() override;
   bool SeekInternal(int64_t& SampleNum) override;
 
   TWavType WavType() const { return FWavType; }
@@ -33,7 +31,9 @@ class TWaveIn : public TAuFileIn {
   uint16_t HeaderSize() const { return FHeaderSize; }
 
  protected:
-  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
+  bool OpenHeader() override;
+  void CloseHeader() override;
+  void DecodeBlock() override;
 
  private:
   // Scans the header from the stream's current position; sets the format
@@ -45,8 +45,6 @@ class TWaveIn : public TAuFileIn {
   // compressed file could not be converted (the file then stays unopened).
   // Read errors raise.
   bool ReadHeaderAndFormat();
-  // Puts the streams back after an open that did not complete.
-  void ReleaseUnopenedFile();
   bool ConvertCompressed();
   // The first ADPCM block's headers lie within the tables.
   bool FirstBlockDecodes();
@@ -55,7 +53,6 @@ class TWaveIn : public TAuFileIn {
   bool StreamAtEnd();
   void RefuseFormat();
 
-  alignas(8) std::array<uint8_t, DecodeBufferSize> DecodeBuffer{};
   // ADPCM block as read from the file.
   std::vector<uint8_t> BlockBuffer;
   TWavType FWavType = TWavType::wtUnsupported;
@@ -68,11 +65,8 @@ class TWaveIn : public TAuFileIn {
   uint16_t MSNumCoef = 0;
   std::array<TMsCoefficient, MsMaxCoefficients> MSCoefs{};
   uint16_t FHeaderSize = 0;
-  // The stream the component opened itself.
-  std::unique_ptr<TStream> OwnStream;
   // While a converted MPEG file is open it stands in for Stream.
   std::unique_ptr<TAuMemoryStream> ConvertedStream;
   TStream* SavedStream = nullptr;
-  bool SavedStreamAssigned = false;
   bool Float32 = false;
 };

@@ -33,8 +33,6 @@ void TAudioConverter::InitInternal() {
   FInput->Init();
   Busy = true;
   Position = 0;
-  BufStart = 0;
-  BufEnd = 0;
   EffectiveBits = GetBitsPerSample();
   EffectiveChannels = GetChannels();
   const int inBits = TAuConverter::GetBitsPerSample();

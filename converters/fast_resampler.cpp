@@ -96,8 +96,7 @@ void TFastResampler::InitInternal() {
   BytesPerSample = bits / 8;
   FrameBytes = static_cast<uint32_t>(std::max(0, FChannels * BytesPerSample));
   Position = 0;
-  BufStart = 0;
-  BufEnd = 0;
+  ByteBuffer.Clear();
   const int inRate = FInput->SampleRate();
   // Blocks hold a fifth of a second of either rate: a rate beyond the range
   // would size them by it.
@@ -125,7 +124,7 @@ void TFastResampler::InitInternal() {
   } else {
     FWorkFrames = InRate5;
   }
-  ByteBuffer.assign(static_cast<size_t>(FrameBytes) * FWorkFrames, 0);
+  ByteBuffer.Allocate(static_cast<size_t>(FrameBytes) * FWorkFrames);
   FloatBuffer.assign(static_cast<size_t>(FChannels) * FWorkFrames, 0.0f);
   const long double fc = static_cast<long double>(std::min(InRate5, OutRate5)) /
                          static_cast<long double>(std::max(InRate5, OutRate5)) * 0.85L / 2.0L;
@@ -137,7 +136,7 @@ void TFastResampler::InitInternal() {
 
 void TFastResampler::FlushInternal() {
   if (FInput) FInput->Flush();
-  ByteBuffer = {};
+  ByteBuffer.Release();
   FloatBuffer = {};
   History = {};
   Busy = false;
@@ -167,7 +166,7 @@ void TFastResampler::KeepHistory(int Channel, uint32_t Count) {
 uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
   const size_t values = BytesRead / BytesPerSample;
   float* f = FloatBuffer.data();
-  const uint8_t* bytes = ByteBuffer.data();
+  const uint8_t* bytes = ByteBuffer.Data();
   switch (BytesPerSample) {
     case 1: ByteToSingle(bytes, f, values); break;
     case 2: SmallIntToSingle(reinterpret_cast<const int16_t*>(bytes), f, values); break;
@@ -212,7 +211,7 @@ uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
     for (int c = 0; c < FChannels; ++c) KeepHistory(c, frames);
   }
   const size_t outValues = static_cast<size_t>(produced) * FChannels;
-  uint8_t* out = ByteBuffer.data();
+  uint8_t* out = ByteBuffer.Data();
   switch (BytesPerSample) {
     case 1: SingleToByte(f, out, outValues); break;
     case 2: SingleToSmallInt(f, reinterpret_cast<int16_t*>(out), outValues); break;
@@ -228,23 +227,17 @@ void TFastResampler::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
     return;
   }
   if (!Busy) throw EAuException(kMsgStreamNotOpened);
-  if (BufStart >= BufEnd) {
-    BufStart = 0;
+  if (ByteBuffer.Empty()) {
     bool eof = false;
-    const uint32_t got = FInput->FillBuffer(ByteBuffer.data(), InBlockBytes, eof);
-    BufEnd = static_cast<int>(got);
+    const uint32_t got = FInput->FillBuffer(ByteBuffer.Data(), InBlockBytes, eof);
     if (got < FrameBytes) {
-      BufEnd = 0;
+      ByteBuffer.Clear();
       Buffer = nullptr;
       Bytes = 0;
       return;
     }
-    BufEnd = static_cast<int>(ProduceBlock(got - got % FrameBytes));
+    ByteBuffer.Filled(ProduceBlock(got - got % FrameBytes));
   }
-  const uint32_t available = static_cast<uint32_t>(BufEnd - BufStart);
   // Whole frames where the request allows it, so no consumer has to re-join one.
-  if (Bytes >= FrameBytes) Bytes -= Bytes % FrameBytes;
-  Bytes = std::min(Bytes, available);
-  Buffer = ByteBuffer.data() + BufStart;
-  BufStart += static_cast<int>(Bytes);
+  ByteBuffer.Serve(Buffer, Bytes, FrameBytes);
 }

@@ -72,5 +72,6 @@ class TFastResampler : public TAuConverter {
   int BytesPerSample = 0;
   uint32_t FrameBytes = 0;
   int FChannels = 0;
-  std::vector<uint8_t> ByteBuffer;
+  // A block read from the input, then the block produced from it in place.
+  TDecodeBuffer ByteBuffer;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/au_file_stream.h"
 
 // ---- TAuInput ---------------------------------------------------------------
 
@@ -165,6 +166,72 @@ void TAuStreamedInput::GetData(void*& Buffer, uint32_t& Bytes) {
 
 // ---- TAuFileIn --------------------------------------------------------------
 
+void TAuFileIn::OpenFile() {
+  std::lock_guard lock(FileLock);
+  // Valid is decided when the file is opened; a later query of an open file
+  // must not turn an unsupported file into a valid one.
+  if (OpenCount > 0) return;
+  Valid = true;
+  try {
+    if (ReadsStream()) {
+      if (!StreamAssigned) {
+        FOwnStream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmShareDenyWrite);
+        Stream = FOwnStream.get();
+      }
+      if (Stream == nullptr) throw EAuException(kMsgStreamNotOpened);
+    }
+    if (!OpenHeader()) {
+      // Not counted as open: the next query tries again.
+      Valid = false;
+      Size = 0;
+      ReleaseFile();
+      return;
+    }
+  } catch (...) {
+    // Nothing stays open behind the error.
+    Valid = false;
+    Size = 0;
+    ReleaseFile();
+    throw;
+  }
+  ++OpenCount;
+}
+
+void TAuFileIn::CloseFile() {
+  std::lock_guard lock(FileLock);
+  if (OpenCount <= 0) return;
+  ReleaseFile();
+  OpenCount = 0;
+}
+
+void TAuFileIn::ReleaseFile() {
+  CloseHeader();
+  if (!ReadsStream()) return;
+  if (!StreamAssigned) {
+    FOwnStream.reset();
+    Stream = nullptr;
+  } else if (Seekable && Stream) {
+    Stream->SetPosition(0);
+  }
+}
+
+void TAuFileIn::ReleaseSource() {
+  NotifyRemoval();
+  try {
+    CloseFile();
+  } catch (...) {
+  }
+}
+
+void TAuFileIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
+  if (!Busy) throw EAuException(kMsgStreamNotOpened);
+  if (Decoded.Empty()) {
+    Decoded.Clear();
+    DecodeBlock();
+  }
+  Decoded.Serve(Buffer, Bytes, FrameSize);
+}
+
 int TAuFileIn::GetBitsPerSample() {
   OpenFile();
   return FBitsPerSample;
@@ -219,18 +286,13 @@ void TAuFileIn::InitInternal() {
     Seek(0);
     Position = 0;
   }
-  if (StartSample <= 0 && EndSample == -1) {
-    BufStart = 1;
-    BufEnd = 0;
-    return;
-  }
+  Decoded.Clear();
+  if (StartSample <= 0 && EndSample == -1) return;
   if (EndSample > FTotalSamples) EndSample = -1;
   // Frames are numbered from 0: the last one of the file is TotalSamples - 1.
   const int64_t last = (EndSample == -1 || EndSample >= FTotalSamples) ? FTotalSamples - 1 : EndSample;
   FTotalSamples = last - StartSample + 1;
   Size = FTotalSamples * FrameSize;
-  BufStart = 1;
-  BufEnd = 0;
 }
 
 void TAuFileIn::FlushInternal() {

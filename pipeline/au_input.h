@@ -3,12 +3,14 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "pipeline/au_stream.h"
 #include "pipeline/component.h"
+#include "pipeline/decode_buffer.h"
 
 // Messages raised by sources.
 inline constexpr const char* kMsgStreamNotOpened = "The Stream is not opened";
@@ -80,10 +82,6 @@ class TAuInput : public TComponent {
   // Bytes per frame, set by file sources in InitInternal.
   uint16_t FrameSize = 0;
   std::atomic<bool> Busy{false};
-  // 1-based read index into a codec's decode buffer and the index of its last
-  // valid byte; codecs refill when BufEnd < BufStart.
-  int BufStart = 1;
-  int BufEnd = 0;
   // Held around every GetData, Init, Flush, Seek and Prefetch. Re-entrant: a
   // looping source flushes and inits inside GetData.
   std::recursive_mutex DataLock;
@@ -132,23 +130,31 @@ class TAuStreamedInput : public TAuInput {
   void RestartRange();
 };
 
-// A file source. Codecs implement OpenFile, CloseFile, GetDataInternal and
-// SeekInternal; this class runs the range, format queries and seeking.
-// A concrete source calls NotifyRemoval() first thing in its destructor, so
-// that a sink still pulling from it is stopped while it is whole, then
-// closes its file.
+// A file source. It owns the protocol of opening and closing: the lock,
+// OpenCount, Valid and the stream (a caller's stream, or one it opens on
+// FileName itself), the range, the format queries and seeking, and the
+// serving of decoded blocks. A format supplies four steps:
+//   OpenHeader()   parse the header from Stream (at its start) and fill
+//                  FBitsPerSample, FChannels, FSampleRate and Size (PCM
+//                  bytes it will decode); false when it cannot read the file
+//   CloseHeader()  free what OpenHeader set up (also after a failed one)
+//   DecodeBlock()  decode the next block into Decoded (Data(), then
+//                  Filled(bytes) of whole frames); nothing filled = the end
+//   SeekInternal() position the decoder at a frame (and Decoded.Clear())
+// A concrete source calls ReleaseSource() first thing in its destructor, so
+// that a sink still pulling from it is stopped while it is whole, and its
+// file is closed through its own CloseHeader.
 class TAuFileIn : public TAuStreamedInput {
  public:
   explicit TAuFileIn(TComponent* AOwner = nullptr) : TAuStreamedInput(AOwner) {}
-  // Concrete sources close their file in their own destructor.
   ~TAuFileIn() override = default;
 
-  // Opens the file (or uses Stream), reads its header, fills the format
-  // values, Size (PCM bytes it will decode) and Valid. Does nothing while
-  // OpenCount > 0.
-  virtual void OpenFile() = 0;
+  // Opens the file (or uses Stream) and reads its header; Valid tells
+  // whether the format can be delivered. Does nothing while OpenCount > 0.
+  // An error leaves the file closed and Valid false, and is raised again.
+  void OpenFile();
   // Closes it; a stream of its own is freed, a caller's stream is rewound.
-  virtual void CloseFile() = 0;
+  void CloseFile();
 
   int GetBitsPerSample() override;
   int GetChannels() override;
@@ -168,22 +174,41 @@ class TAuFileIn : public TAuStreamedInput {
   // The name as a path, by which the file is opened.
   const std::filesystem::path& WideFileName() const { return FWideFileName; }
 
-  // Codecs hold it in OpenFile/CloseFile.
+  // Held by OpenFile and CloseFile.
   std::recursive_mutex FileLock;
   int OpenCount = 0;
   bool Valid = false;
 
  protected:
+  virtual bool OpenHeader() = 0;
+  virtual void CloseHeader() {}
+  virtual void DecodeBlock() = 0;
+  // False for a format whose library opens the file by name: no stream is
+  // opened for it, and a caller's stream is not used.
+  virtual bool ReadsStream() const { return true; }
+
   void InitInternal() override;
   void FlushInternal() override;
+  // Serves Decoded, calling DecodeBlock when it is used up.
+  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
 
-  // Filled by OpenFile.
+  // NotifyRemoval, then CloseFile (errors swallowed): for destructors.
+  void ReleaseSource();
+
+  // Filled by OpenHeader.
   int FBitsPerSample = 0;
   int FSampleRate = 0;
   int FChannels = 0;
   int FTotalTime = 0;
+  // The block DecodeBlock produced; emptied at every Init.
+  TDecodeBuffer Decoded;
 
  private:
+  // CloseHeader, then the stream freed or rewound.
+  void ReleaseFile();
+
   std::string FFileName;
   std::filesystem::path FWideFileName;
+  // The stream opened on FileName when no caller's stream is set.
+  std::unique_ptr<TStream> FOwnStream;
 };

@@ -21,46 +21,30 @@ void WriteRampFile(const std::filesystem::path& file, int64_t frames, int channe
 TRawFileIn::TRawFileIn(TComponent* AOwner, int Channels, int Rate)
     : TAuFileIn(AOwner), FFileChannels(Channels), FFileRate(Rate) {}
 
-TRawFileIn::~TRawFileIn() {
-  NotifyRemoval();
-  CloseFile();
-}
+TRawFileIn::~TRawFileIn() { ReleaseSource(); }
 
-void TRawFileIn::OpenFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount > 0) return;
+bool TRawFileIn::OpenHeader() {
   ++OpenCalls;
-  if (!StreamAssigned) FOwnStream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmShareDenyWrite);
-  TStream* s = StreamAssigned ? Stream : FOwnStream.get();
   FBitsPerSample = 16;
   FChannels = FFileChannels;
   FSampleRate = FFileRate;
-  Size = UnknownSize ? -1 : s->Size();
-  Valid = true;
-  ++OpenCount;
+  Size = UnknownSize ? -1 : Stream->Size();
+  return true;
 }
 
-void TRawFileIn::CloseFile() {
-  std::lock_guard lock(FileLock);
-  if (OpenCount == 0 && !FOwnStream) return;
-  if (StreamAssigned && Stream && Seekable) Stream->SetPosition(0);
-  FOwnStream.reset();
-  OpenCount = 0;
+void TRawFileIn::InitInternal() {
+  if (Decoded.Capacity() != BlockBytes) Decoded.Allocate(BlockBytes);
+  TAuFileIn::InitInternal();
 }
 
-void TRawFileIn::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
-  if (!Busy) throw EAuException(kMsgStreamNotOpened);
-  TStream* s = StreamAssigned ? Stream : FOwnStream.get();
-  uint32_t want = std::min(Bytes, BlockBytes);
-  want -= want % FrameSize;
-  FBuf.resize(want);
-  Bytes = static_cast<uint32_t>(s->Read(FBuf.data(), want));
-  Buffer = FBuf.data();
+void TRawFileIn::DecodeBlock() {
+  const uint32_t want = BlockBytes - BlockBytes % FrameSize;
+  Decoded.Filled(Stream->Read(Decoded.Data(), want));
 }
 
 bool TRawFileIn::SeekInternal(int64_t& SampleNum) {
-  TStream* s = StreamAssigned ? Stream : FOwnStream.get();
-  return s->Seek(SampleNum * FrameSize, TSeekOrigin::soBeginning) >= 0;
+  Decoded.Clear();
+  return Stream->Seek(SampleNum * FrameSize, TSeekOrigin::soBeginning) >= 0;
 }
 
 // ---- TPassThrough -----------------------------------------------------------

@@ -34,24 +34,22 @@ class TRawFileIn : public TAuFileIn {
   explicit TRawFileIn(TComponent* AOwner = nullptr, int Channels = 2, int Rate = 44100);
   ~TRawFileIn() override;
 
-  void OpenFile() override;
-  void CloseFile() override;
   bool SeekInternal(int64_t& SampleNum) override;
 
   int OpenCalls = 0;
-  // Bytes delivered per GetDataInternal at most.
+  // Bytes decoded per block (the most one GetData delivers); set before Init.
   uint32_t BlockBytes = 4096;
   // Reports Size -1 (a source that cannot tell its length).
   bool UnknownSize = false;
 
  protected:
-  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
+  bool OpenHeader() override;
+  void InitInternal() override;
+  void DecodeBlock() override;
 
  private:
   int FFileChannels;
   int FFileRate;
-  std::unique_ptr<TStream> FOwnStream;
-  std::vector<uint8_t> FBuf;
 };
 
 // Passes blocks through unchanged (Size and format of its input).

@@ -13,12 +13,11 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 
 class TStubTaggedIn : public TAuTaggedFileIn {
  public:
-  void OpenFile() override {}
-  void CloseFile() override {}
   bool SeekInternal(int64_t&) override { return false; }
 
  protected:
-  void GetDataInternal(void*& Buffer, uint32_t& Bytes) override { Bytes = 0; }
+  bool OpenHeader() override { return true; }
+  void DecodeBlock() override {}
 };
 
 class TStubTaggedOut : public TAuTaggedFileOut {
