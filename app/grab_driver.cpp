@@ -20,12 +20,6 @@ namespace {
 // extension stay within a file name's 255 bytes.
 constexpr std::size_t kMaxTitleBytes = 200;
 
-std::string Format(const char* pattern, int value) {
-  char text[128];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
-
 // A title as part of a file name: no separator, no control byte, cut on a
 // character boundary.
 std::string FileNamePart(const std::string& title) {
@@ -158,7 +152,7 @@ void TGrabDriver::MGrabStartClick() {
     return;
   }
   if (routing_.SinkFor(settings_.outputType) == nullptr) {
-    view_.ShowError(Format(kMsgNoOutputType, settings_.outputType));
+    view_.ShowError(FormatMessage(kFmtNoOutputType, {settings_.outputType}));
     return;
   }
   // A row stopped a moment ago may still be ending on its worker: it ends
@@ -249,7 +243,7 @@ void TGrabDriver::StartGrabItem(int index) {
 
 const TSinkRoute& TGrabDriver::PrepareTrack(int track) {
   const TSinkRoute* sink = routing_.SinkFor(settings_.outputType);
-  if (sink == nullptr) throw std::runtime_error(Format(kMsgNoOutputType, settings_.outputType));
+  if (sink == nullptr) throw std::runtime_error(FormatMessage(kFmtNoOutputType, {settings_.outputType}));
   driver_.OutputExt = routing_.OutputExtFor(settings_.outputType);
   TCDIn& cd = *components_.CDIn1;
   SelectDrive();

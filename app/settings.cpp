@@ -159,7 +159,7 @@ bool TSettings::SetByName(std::string_view key, std::string_view value, std::str
                                           : declared->Kind == TFormatSetting::TKind::Integer;
   int number = 0;
   if (integer && (!platform::ParseIniInteger(value, number) || (declared != nullptr && !declared->Accepts(number)))) {
-    if (Problem) *Problem = platform::NotValidIntegerMessage(value);
+    if (Problem) *Problem = NotValidIntegerMessage(value);
     return false;
   }
   if (program == nullptr) {

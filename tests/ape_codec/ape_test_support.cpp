@@ -1,41 +1,18 @@
 #include "ape_test_support.h"
 
-#include <unistd.h>
-
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 
 namespace apetest {
-
-namespace {
-
-void putSample(std::vector<uint8_t>& out, int bits, int32_t v) {
-    if (bits == 8) {
-        out.push_back(uint8_t(v + 128));
-    } else {
-        for (int i = 0; i < bits / 8; ++i) out.push_back(uint8_t(uint32_t(v) >> (8 * i)));
-    }
-}
-
-void putLE(std::vector<uint8_t>& out, uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
-
-}  // namespace
 
 Pcm makePcm(int bits, int channels, const std::vector<int32_t>& samples, int rate) {
     Pcm pcm;
     pcm.bits = bits;
     pcm.channels = channels;
     pcm.sampleRate = rate;
-    for (int32_t s : samples) putSample(pcm.bytes, bits, s);
+    for (int32_t s : samples) qmtest::PutSample(pcm.bytes, bits, s);
     return pcm;
 }
 
@@ -68,63 +45,13 @@ Pcm silence(int bits, int channels, size_t blocks) {
     return makePcm(bits, channels, std::vector<int32_t>(blocks * channels, 0));
 }
 
-void TempDirTest::SetUp() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    dir_ = fs::temp_directory_path() / ("ape_codec_" + std::to_string(::getpid()) + "_" + name);
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-}
-
-void TempDirTest::TearDown() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-}
-
 void writeWav(const fs::path& file, const Pcm& pcm) {
-    std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
-    const uint32_t align = uint32_t(pcm.channels * (pcm.bits / 8));
-    putLE(out, uint32_t(36 + pcm.bytes.size()), 4);
-    for (char c : std::string("WAVEfmt ")) out.push_back(uint8_t(c));
-    putLE(out, 16, 4);
-    putLE(out, 1, 2);
-    putLE(out, uint32_t(pcm.channels), 2);
-    putLE(out, uint32_t(pcm.sampleRate), 4);
-    putLE(out, uint32_t(pcm.sampleRate) * align, 4);
-    putLE(out, align, 2);
-    putLE(out, uint32_t(pcm.bits), 2);
-    for (char c : std::string("data")) out.push_back(uint8_t(c));
-    putLE(out, uint32_t(pcm.bytes.size()), 4);
-    out.insert(out.end(), pcm.bytes.begin(), pcm.bytes.end());
-    if (pcm.bytes.size() & 1) out.push_back(0);
-    writeFile(file, out);
-}
-
-std::vector<uint8_t> readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& file, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<uint8_t> wavPayload(const fs::path& file) {
-    std::vector<uint8_t> b = readFile(file);
-    size_t pos = 12;
-    while (pos + 8 <= b.size()) {
-        uint32_t size = uint32_t(b[pos + 4]) | uint32_t(b[pos + 5]) << 8 | uint32_t(b[pos + 6]) << 16 |
-                        uint32_t(b[pos + 7]) << 24;
-        if (std::memcmp(&b[pos], "data", 4) == 0) {
-            size_t n = std::min<size_t>(size, b.size() - pos - 8);
-            return std::vector<uint8_t>(b.begin() + ptrdiff_t(pos + 8), b.begin() + ptrdiff_t(pos + 8 + n));
-        }
-        pos += 8 + size + (size & 1);
-    }
-    return {};
+    qmtest::TPcm wav;
+    wav.Bits = pcm.bits;
+    wav.Channels = pcm.channels;
+    wav.SampleRate = pcm.sampleRate;
+    wav.Bytes = pcm.bytes;
+    qmtest::WriteWav(file, wav);
 }
 
 int compressFile(const fs::path& out, const Pcm& pcm, int level, size_t chunk) {
@@ -169,36 +96,22 @@ int decompressFile(const fs::path& in, std::vector<uint8_t>& pcm, int blocksPerC
     return rc;
 }
 
-int run(const std::string& command) {
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-bool haveFfmpeg() { return run("ffmpeg -version > /dev/null 2>&1") == 0; }
-bool haveJmac() { return fs::exists("/usr/share/java/jmac.jar") && run("java -version > /dev/null 2>&1") == 0; }
-bool haveMutagen() { return run("/usr/bin/python3 -c 'import mutagen.apev2' > /dev/null 2>&1") == 0; }
+bool haveJmac() { return fs::exists("/usr/share/java/jmac.jar") && HaveTool("java"); }
 
 bool ffmpegDecode(const fs::path& ape, int bits, std::vector<uint8_t>& pcm, std::string& errors) {
     const char* format = bits == 8 ? "u8" : bits == 16 ? "s16le" : "s24le";
-    fs::path out = ape;
-    out += ".ffmpeg.raw";
-    fs::path err = ape;
-    err += ".ffmpeg.err";
-    int rc = run("ffmpeg -nostdin -v error -err_detect crccheck -i " + quote(ape) + " -f " + format + " -y " +
-                 quote(out) + " 2> " + quote(err));
-    auto e = readFile(err);
-    errors.assign(e.begin(), e.end());
-    pcm = readFile(out);
-    return rc == 0;
+    const TRunResult r =
+        RunShell("ffmpeg -nostdin -v error -err_detect crccheck -i " + Quote(ape) + " -f " + format + " -");
+    errors = r.Err;
+    pcm.assign(r.Out.begin(), r.Out.end());
+    return r.Ok();
 }
 
 bool jmacEncode(const fs::path& wav, const fs::path& ape, int level) {
     std::error_code ec;
     fs::remove(ape, ec);  // jmac does not overwrite
-    run("java -jar /usr/share/java/jmac.jar c" + std::to_string(level / 1000) + " " + quote(wav) + " " + quote(ape) +
-        " > /dev/null 2>&1");
+    RunShell("java -jar /usr/share/java/jmac.jar c" + std::to_string(level / 1000) + " " + Quote(wav) + " " +
+             Quote(ape));
     return fs::exists(ape) && fs::file_size(ape) > 0;
 }
 

@@ -1,5 +1,6 @@
-// Shared helpers of the APE codec tests: temporary folders, generated PCM,
-// WAV files, and running the library and the independent tools.
+// Helpers of the APE codec tests: generated PCM, running the library, and
+// its independent decoders and encoder (FFmpeg, jmac). Temporary folders,
+// WAV files and the tool runner are the shared ones of tests/support.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +11,21 @@
 #include <gtest/gtest.h>
 
 #include "apecodec.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_streams.h"
 
 namespace apetest {
 
 namespace fs = std::filesystem;
+using qmtest::HaveTool;
+using qmtest::Quote;
+using qmtest::ReadFile;
+using qmtest::RunShell;
+using qmtest::TRunResult;
+using qmtest::WavPayload;
+using qmtest::WriteFile;
 
 struct Pcm {
     int bits = 16;
@@ -29,32 +41,23 @@ Pcm musicLike(int bits, int channels, size_t blocks, uint32_t seed = 1);
 Pcm whiteNoise(int bits, int channels, size_t blocks, uint32_t seed = 7);
 Pcm silence(int bits, int channels, size_t blocks);
 
-// A fresh folder under the system temp folder, removed by the fixture.
+// A test with a temporary folder of its own.
 class TempDirTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
     fs::path path(const std::string& name) const { return dir_ / name; }
-    fs::path dir_;
+    qmtest::TTempDir tmp_;
+    const fs::path dir_ = tmp_.Path();
 };
 
 void writeWav(const fs::path& file, const Pcm& pcm);
-std::vector<uint8_t> readFile(const fs::path& file);
-void writeFile(const fs::path& file, const std::vector<uint8_t>& bytes);
-// The PCM payload of a WAV file (searched by chunk).
-std::vector<uint8_t> wavPayload(const fs::path& file);
 
 // Compresses through LockBuffer/UnlockBuffer in pieces of `chunk` bytes.
 int compressFile(const fs::path& out, const Pcm& pcm, int level, size_t chunk = 65536);
 // Decodes the whole file through GetData; returns the error code.
 int decompressFile(const fs::path& in, std::vector<uint8_t>& pcm, int blocksPerCall = 4096);
 
-// Runs a shell command; returns its exit status.
-int run(const std::string& command);
-std::string quote(const fs::path& p);
-bool haveFfmpeg();
+// jmac's jar and a java to run it.
 bool haveJmac();
-bool haveMutagen();
 // FFmpeg's decode (CRC checked) as raw PCM of the file's own sample format.
 bool ffmpegDecode(const fs::path& ape, int bits, std::vector<uint8_t>& pcm, std::string& errors);
 // jmac's encoder; false when it did not produce a file.

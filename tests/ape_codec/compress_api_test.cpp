@@ -33,14 +33,14 @@ TEST_F(Compress, AddDataAndLockBufferGiveTheSameFile) {
     ASSERT_EQ(c_APECompress_AddData(h, pcm.bytes.data() + done, int(pcm.bytes.size() - done)), 0);
     ASSERT_EQ(c_APECompress_Finish(h, nullptr, 0, 0), 0);
     c_APECompress_Destroy(h);
-    EXPECT_TRUE(readFile(path("lock.ape")) == readFile(path("add.ape")));
+    EXPECT_TRUE(ReadFile(path("lock.ape")) == ReadFile(path("add.ape")));
 }
 
 TEST_F(Compress, StoredHeaderAndTrailerAreKeptAndAudioStillDecodes) {
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    QM_REQUIRE_TOOLS("ffmpeg");
     Pcm pcm = musicLike(16, 1, 5001, 6);
     writeWav(path("in.wav"), pcm);
-    std::vector<uint8_t> wav = readFile(path("in.wav"));
+    std::vector<uint8_t> wav = ReadFile(path("in.wav"));
     const std::vector<uint8_t> header(wav.begin(), wav.begin() + 44);
     unsigned char trailer[6] = {'L', 'I', 'S', 'T', 0, 0};
     int error = 0;
@@ -58,7 +58,7 @@ TEST_F(Compress, StoredHeaderAndTrailerAreKeptAndAudioStillDecodes) {
     EXPECT_TRUE(decoded == pcm.bytes);
     ASSERT_EQ(decompressFile(path("a.ape"), decoded), 0);
     EXPECT_TRUE(decoded == pcm.bytes);
-    std::vector<uint8_t> file = readFile(path("a.ape"));
+    std::vector<uint8_t> file = ReadFile(path("a.ape"));
     EXPECT_EQ(std::memcmp(file.data() + 80, header.data(), 44), 0);  // after descriptor, header, one seek entry
     EXPECT_EQ(std::memcmp(file.data() + file.size() - 6, trailer, 6), 0);
 }

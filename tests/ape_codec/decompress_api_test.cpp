@@ -14,7 +14,7 @@ protected:
         return c_APEDecompress_CreateW(file.c_str(), &error);
     }
     int openError(const std::vector<uint8_t>& bytes) {
-        writeFile(path("x.ape"), bytes);
+        WriteFile(path("x.ape"), bytes);
         int error = 0;
         APE_DECOMPRESS_HANDLE h = open(path("x.ape"), error);
         EXPECT_EQ(h == nullptr, error != 0);
@@ -86,7 +86,7 @@ TEST_F(Decompress, OddReadSizesDeliverTheSameStream) {
 TEST_F(Decompress, ContainersAroundTheAudio) {
     Pcm pcm = musicLike(16, 2, 20000, 9);
     ASSERT_EQ(compressFile(path("a.ape"), pcm, 2000), 0);
-    const std::vector<uint8_t> ape = readFile(path("a.ape"));
+    const std::vector<uint8_t> ape = ReadFile(path("a.ape"));
     std::vector<uint8_t> decoded;
 
     // An ID3v2 tag in front (with padding after it) shifts every offset.
@@ -95,7 +95,7 @@ TEST_F(Decompress, ContainersAroundTheAudio) {
     id3v2.resize(id3v2.size() + 7, 0);
     std::vector<uint8_t> withId3v2 = id3v2;
     withId3v2.insert(withId3v2.end(), ape.begin(), ape.end());
-    writeFile(path("b.ape"), withId3v2);
+    WriteFile(path("b.ape"), withId3v2);
     ASSERT_EQ(decompressFile(path("b.ape"), decoded), 0);
     EXPECT_TRUE(decoded == pcm.bytes);
 
@@ -104,20 +104,20 @@ TEST_F(Decompress, ContainersAroundTheAudio) {
     std::memcpy(id3v1.data(), "TAGsome title", 13);
     std::vector<uint8_t> withId3v1 = ape;
     withId3v1.insert(withId3v1.end(), id3v1.begin(), id3v1.end());
-    writeFile(path("c.ape"), withId3v1);
+    WriteFile(path("c.ape"), withId3v1);
     ASSERT_EQ(decompressFile(path("c.ape"), decoded), 0);
     EXPECT_TRUE(decoded == pcm.bytes);
     ASSERT_EQ(TagFileSimple(path("a.ape").c_str(), "A", "B", "C", "D", "E", "2001", "3", 1, 0), 0);
-    std::vector<uint8_t> both = readFile(path("a.ape"));
+    std::vector<uint8_t> both = ReadFile(path("a.ape"));
     both.insert(both.end(), id3v1.begin(), id3v1.end());
-    writeFile(path("d.ape"), both);
+    WriteFile(path("d.ape"), both);
     ASSERT_EQ(decompressFile(path("d.ape"), decoded), 0);
     EXPECT_TRUE(decoded == pcm.bytes);
 }
 
 TEST_F(Decompress, UnsupportedFilesGiveTheirErrorCodes) {
     ASSERT_EQ(compressFile(path("a.ape"), musicLike(16, 2, 1000), 1000), 0);
-    const std::vector<uint8_t> good = readFile(path("a.ape"));
+    const std::vector<uint8_t> good = ReadFile(path("a.ape"));
     auto patched = [&](size_t offset, std::vector<uint8_t> bytes) {
         std::vector<uint8_t> f = good;
         std::copy(bytes.begin(), bytes.end(), f.begin() + ptrdiff_t(offset));
@@ -143,13 +143,13 @@ TEST_F(Decompress, DamagedFramesAreReported) {
     const uint32_t frame = ape::blocksPerFrameForLevel(1000);
     Pcm pcm = musicLike(16, 2, frame + 2000, 4);
     ASSERT_EQ(compressFile(path("a.ape"), pcm, 1000), 0);
-    const std::vector<uint8_t> good = readFile(path("a.ape"));
+    const std::vector<uint8_t> good = ReadFile(path("a.ape"));
     const size_t secondFrame = size_t(good[80] | good[81] << 8 | good[82] << 16 | size_t(good[83]) << 24);
 
     for (size_t offset : {secondFrame + 50, secondFrame + 120, good.size() - 40}) {
         std::vector<uint8_t> bad = good;
         bad[offset] ^= 0x5A;
-        writeFile(path("bad.ape"), bad);
+        WriteFile(path("bad.ape"), bad);
         std::vector<uint8_t> decoded;
         int rc = decompressFile(path("bad.ape"), decoded);
         EXPECT_TRUE(rc == APE_ERROR_INVALID_CHECKSUM || rc == APE_ERROR_DECOMPRESSING_FRAME) << offset << " " << rc;
@@ -157,7 +157,7 @@ TEST_F(Decompress, DamagedFramesAreReported) {
         EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), pcm.bytes.begin()));
     }
     // Cut in the middle of the last frame.
-    writeFile(path("cut.ape"), std::vector<uint8_t>(good.begin(), good.begin() + ptrdiff_t(secondFrame + 300)));
+    WriteFile(path("cut.ape"), std::vector<uint8_t>(good.begin(), good.begin() + ptrdiff_t(secondFrame + 300)));
     std::vector<uint8_t> decoded;
     int rc = decompressFile(path("cut.ape"), decoded);
     EXPECT_TRUE(rc == APE_ERROR_INVALID_CHECKSUM || rc == APE_ERROR_DECOMPRESSING_FRAME) << rc;
@@ -167,13 +167,13 @@ TEST_F(Decompress, DamagedFramesAreReported) {
 // claims a huge frame of coded data must be refused before decoding.
 TEST_F(Decompress, ImplausibleFrameLengthIsRefused) {
     ASSERT_EQ(compressFile(path("a.ape"), musicLike(16, 2, 3000), 5000), 0);
-    std::vector<uint8_t> f = readFile(path("a.ape"));
+    std::vector<uint8_t> f = ReadFile(path("a.ape"));
     const uint32_t huge = 9000000;
     for (int i = 0; i < 4; ++i) {
         f[52 + 4 + i] = uint8_t(huge >> (8 * i));  // blocks per frame
         f[52 + 8 + i] = uint8_t(huge >> (8 * i));  // final frame blocks
     }
-    writeFile(path("b.ape"), f);
+    WriteFile(path("b.ape"), f);
     std::vector<uint8_t> decoded;
     EXPECT_EQ(decompressFile(path("b.ape"), decoded), APE_ERROR_DECOMPRESSING_FRAME);
     EXPECT_TRUE(decoded.empty());

@@ -45,7 +45,7 @@ Pcm makeSignal(const Case& c) {
 class Interop : public TempDirTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(Interop, OurFilesDecodeExactlyInFfmpeg) {
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    QM_REQUIRE_TOOLS("ffmpeg");
     Pcm pcm = makeSignal(GetParam());
     ASSERT_EQ(compressFile(path("ours.ape"), pcm, GetParam().level), 0);
     std::vector<uint8_t> decoded;
@@ -56,7 +56,7 @@ TEST_P(Interop, OurFilesDecodeExactlyInFfmpeg) {
 }
 
 TEST_P(Interop, JmacFilesDecodeExactlyInOurLibraryAndSizesAgree) {
-    if (!haveJmac()) GTEST_SKIP() << "jmac not installed";
+    QM_SKIP_UNLESS(haveJmac(), "jmac (/usr/share/java/jmac.jar with java)");
     Pcm pcm = makeSignal(GetParam());
     writeWav(path("in.wav"), pcm);
     ASSERT_TRUE(jmacEncode(path("in.wav"), path("jmac.ape"), GetParam().level));
@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, Interop, ::testing::ValuesIn(allCases()), [](c
 
 // Special frames: pseudo-stereo and a single silent channel, at frame borders.
 TEST_F(TempDirTest, SpecialFramesDecodeInFfmpeg) {
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    QM_REQUIRE_TOOLS("ffmpeg");
     const size_t frame = ape::blocksPerFrameForLevel(1000);
     Pcm mono = musicLike(16, 1, frame + 1, 3);
     std::vector<int32_t> s;
@@ -117,7 +117,7 @@ TEST_F(TempDirTest, SpecialFramesDecodeInFfmpeg) {
 // jmac's 24-bit stereo files at the high levels use the older NN rounding,
 // which FFmpeg cannot decode; our decoder must find it by the frame CRC.
 TEST_F(TempDirTest, Jmac24BitStereoHighLevelsNeedLegacyRounding) {
-    if (!haveJmac()) GTEST_SKIP() << "jmac not installed";
+    QM_SKIP_UNLESS(haveJmac(), "jmac (/usr/share/java/jmac.jar with java)");
     Pcm pcm = whiteNoise(24, 2, 30000, 21);
     writeWav(path("in.wav"), pcm);
     for (int level : {4000, 5000}) {

@@ -77,16 +77,16 @@ const char* rawFormat(int bits) { return bits == 8 ? "u8" : bits == 16 ? "s16le"
 // FFmpeg's CRC-checked decode of several files in one run (its start-up
 // costs more than decoding a short file). False when it reported anything.
 bool ffmpegDecodeAll(const std::vector<fs::path>& files, const std::vector<int>& bits,
-                     std::vector<std::vector<uint8_t>>& pcm, const fs::path& errorFile) {
+                     std::vector<std::vector<uint8_t>>& pcm) {
     std::string command = "ffmpeg -nostdin -v error";
-    for (const fs::path& f : files) command += " -err_detect crccheck -i " + quote(f);
+    for (const fs::path& f : files) command += " -err_detect crccheck -i " + Quote(f);
     for (size_t i = 0; i < files.size(); ++i)
         command += " -map " + std::to_string(i) + ":a -f " + rawFormat(bits[i]) + " -y " +
-                   quote(fs::path(files[i]) += ".raw");
-    const int rc = run(command + " 2> " + quote(errorFile));
+                   Quote(fs::path(files[i]) += ".raw");
+    const TRunResult decoded = RunShell(command);
     pcm.clear();
-    for (const fs::path& f : files) pcm.push_back(readFile(fs::path(f) += ".raw"));
-    return rc == 0 && readFile(errorFile).empty();
+    for (const fs::path& f : files) pcm.push_back(ReadFile(fs::path(f) += ".raw"));
+    return decoded.Ok() && decoded.Err.empty();
 }
 
 // FFmpeg must decode the file to `pcm` with its CRC check clean.
@@ -128,7 +128,7 @@ void expectLibraryDecodes(const fs::path& file, const Pcm& pcm, int version, con
 class OldVersion : public TempDirTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(OldVersion, SignalsDecodeExactlyInFfmpegAndOurLibrary) {
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    QM_REQUIRE_TOOLS("ffmpeg");
     const Case& c = GetParam();
     std::vector<Pcm> signals;
     std::vector<fs::path> files;
@@ -137,10 +137,10 @@ TEST_P(OldVersion, SignalsDecodeExactlyInFfmpegAndOurLibrary) {
         signals.push_back(makeSignal(s));
         files.push_back(path(signalName(s) + ".ape"));
         bits.push_back(signals.back().bits);
-        writeFile(files.back(), writeOldVersionApe(signals.back(), optionsFor(c.version, c.level, signals.back())));
+        WriteFile(files.back(), writeOldVersionApe(signals.back(), optionsFor(c.version, c.level, signals.back())));
     }
     std::vector<std::vector<uint8_t>> decoded;
-    const bool clean = ffmpegDecodeAll(files, bits, decoded, path("ffmpeg.err"));
+    const bool clean = ffmpegDecodeAll(files, bits, decoded);
     for (size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].filename().string());
         if (clean)
@@ -169,14 +169,14 @@ class OldVersionFile : public TempDirTest, public ::testing::WithParamInterface<
 // versions have a fixed frame length, 3980 takes it from the header. The
 // last frame ends before a stored WAV trailer and an APEv2 tag.
 TEST_P(OldVersionFile, SeveralFramesAndSeeking) {
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    QM_REQUIRE_TOOLS("ffmpeg");
     const int version = GetParam();
     const size_t frame = 73728 * 4;
     Pcm pcm = musicLike(16, 1, frame + 1234, 51);
     OldVersionOptions o = optionsFor(version, 1000, pcm);
     o.storeWavHeader = true;
     o.wavTrailerBytes = 6;
-    writeFile(path("old.ape"), writeOldVersionApe(pcm, o));
+    WriteFile(path("old.ape"), writeOldVersionApe(pcm, o));
     ASSERT_EQ(TagFileSimple(path("old.ape").c_str(), "Artist", "Album", "Title", "", "", "1997", "1", 1, 0), 0);
     expectFfmpegDecodes(path("old.ape"), pcm);
     expectLibraryDecodes(path("old.ape"), pcm, version, {frame - 200, frame, 5, frame + 1233, frame - 1});
@@ -186,7 +186,7 @@ TEST_P(OldVersionFile, SeveralFramesAndSeeking) {
 // choose a short frame length and so also get one file with a pseudo-stereo,
 // a silent and a normal frame in a row.
 TEST_P(OldVersionFile, SpecialFrames) {
-    if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    QM_REQUIRE_TOOLS("ffmpeg");
     const int version = GetParam();
     const size_t frame = 4096;
     Pcm music = musicLike(16, 1, frame, 52);
@@ -209,10 +209,10 @@ TEST_P(OldVersionFile, SpecialFrames) {
         OldVersionOptions o = optionsFor(version, 3000, signals[n]);
         o.blocksPerFrame = frame;
         files.push_back(path("special" + std::to_string(n) + ".ape"));
-        writeFile(files.back(), writeOldVersionApe(signals[n], o));
+        WriteFile(files.back(), writeOldVersionApe(signals[n], o));
     }
     std::vector<std::vector<uint8_t>> decoded;
-    const bool clean = ffmpegDecodeAll(files, std::vector<int>(files.size(), 16), decoded, path("ffmpeg.err"));
+    const bool clean = ffmpegDecodeAll(files, std::vector<int>(files.size(), 16), decoded);
     for (size_t n = 0; n < signals.size(); ++n) {
         SCOPED_TRACE(files[n].filename().string());
         if (clean)
@@ -235,7 +235,7 @@ TEST_P(OldVersionFile, LegacyNNRoundingIsFoundByTheFrameCrc) {
     o.legacyRound = true;
     const std::vector<uint8_t> legacy = writeOldVersionApe(pcm, o);
     ASSERT_TRUE(legacy != current) << "the signal no longer reaches the rounding difference";
-    writeFile(path("legacy.ape"), legacy);
+    WriteFile(path("legacy.ape"), legacy);
     expectLibraryDecodes(path("legacy.ape"), pcm, version, {39999, 7});
 }
 
@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, OldVersionFile, ::testing::Values(3950, 3970,
 class OldVersionDamage : public TempDirTest {
 protected:
     int openError(const std::vector<uint8_t>& bytes) {
-        writeFile(path("bad.ape"), bytes);
+        WriteFile(path("bad.ape"), bytes);
         int error = 0;
         APE_DECOMPRESS_HANDLE h = c_APEDecompress_CreateW(path("bad.ape").c_str(), &error);
         EXPECT_EQ(h == nullptr, error != 0);

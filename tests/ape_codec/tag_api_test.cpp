@@ -13,21 +13,19 @@ protected:
         TempDirTest::SetUp();
         pcm_ = musicLike(16, 2, 3000, 17);
         ASSERT_EQ(compressFile(path("a.ape"), pcm_, 2000), 0);
-        audio_ = readFile(path("a.ape"));
+        audio_ = ReadFile(path("a.ape"));
     }
     std::string mutagenDump() {
-        fs::path out = path("dump.txt");
-        run("/usr/bin/python3 -c \"import mutagen.apev2, sys; t = mutagen.apev2.APEv2(sys.argv[1]); "
-            "[print(k + '=' + str(t[k])) for k in sorted(t.keys())]\" " +
-            quote(path("a.ape")) + " > " + quote(out) + " 2>&1");
-        auto b = readFile(out);
-        return std::string(b.begin(), b.end());
+        return RunShell("/usr/bin/python3 -c \"import mutagen.apev2, sys; t = mutagen.apev2.APEv2(sys.argv[1]); "
+                        "[print(k + '=' + str(t[k])) for k in sorted(t.keys())]\" " +
+                        Quote(path("a.ape")) + " 2>&1")
+            .Out;
     }
     void expectAudioIntact() {
         std::vector<uint8_t> decoded;
         ASSERT_EQ(decompressFile(path("a.ape"), decoded), 0);
         EXPECT_TRUE(decoded == pcm_.bytes);
-        auto now = readFile(path("a.ape"));
+        auto now = ReadFile(path("a.ape"));
         ASSERT_GE(now.size(), audio_.size());
         EXPECT_TRUE(std::equal(audio_.begin(), audio_.end(), now.begin()));
     }
@@ -36,13 +34,13 @@ protected:
 };
 
 TEST_F(Tags, TagFileSimpleIsReadByMutagenAndFfmpeg) {
-    if (!haveMutagen()) GTEST_SKIP() << "mutagen not installed";
+    QM_SKIP_UNLESS(qmtest::HavePythonModule("mutagen.apev2"), "mutagen for /usr/bin/python3");
     ASSERT_EQ(TagFileSimple(path("a.ape").c_str(), "Ärtist ✓", "Albüm", "Tïtle", "Cömment", "Rock", "1999", "7/12", 1, 0),
               0);
     EXPECT_EQ(mutagenDump(),
               "Album=Albüm\nArtist=Ärtist ✓\nComment=Cömment\nGenre=Rock\nTitle=Tïtle\nTrack=7/12\nYear=1999\n");
     expectAudioIntact();
-    if (haveFfmpeg()) {
+    if (HaveTool("ffmpeg")) {
         std::vector<uint8_t> decoded;
         std::string errors;
         ASSERT_TRUE(ffmpegDecode(path("a.ape"), 16, decoded, errors)) << errors;
@@ -56,9 +54,9 @@ TEST_F(Tags, TagFileSimpleIsReadByMutagenAndFfmpeg) {
 }
 
 TEST_F(Tags, ClearFirstDecidesWhetherOtherItemsSurvive) {
-    if (!haveMutagen()) GTEST_SKIP() << "mutagen not installed";
-    ASSERT_EQ(run("/usr/bin/python3 -c \"import mutagen.apev2, sys; t = mutagen.apev2.APEv2(); t['Composer'] = 'C'; "
-                  "t['Title'] = 'Old'; t.save(sys.argv[1])\" " + quote(path("a.ape"))), 0);
+    QM_SKIP_UNLESS(qmtest::HavePythonModule("mutagen.apev2"), "mutagen for /usr/bin/python3");
+    ASSERT_EQ(RunShell("/usr/bin/python3 -c \"import mutagen.apev2, sys; t = mutagen.apev2.APEv2(); t['Composer'] = 'C'; "
+                  "t['Title'] = 'Old'; t.save(sys.argv[1])\" " + Quote(path("a.ape"))).Status, 0);
     ASSERT_EQ(TagFileSimple(path("a.ape").c_str(), "A", "B", "New", "", "", "", "", 0, 0), 0);
     std::string kept = mutagenDump();
     EXPECT_NE(kept.find("Composer=C\n"), std::string::npos) << kept;
@@ -70,11 +68,11 @@ TEST_F(Tags, ClearFirstDecidesWhetherOtherItemsSurvive) {
 }
 
 TEST_F(Tags, GetID3TagReadsWhatMutagenWrote) {
-    if (!haveMutagen()) GTEST_SKIP() << "mutagen not installed";
-    ASSERT_EQ(run("/usr/bin/python3 -c \"import mutagen.apev2, sys; t = mutagen.apev2.APEv2(); "
+    QM_SKIP_UNLESS(qmtest::HavePythonModule("mutagen.apev2"), "mutagen for /usr/bin/python3");
+    ASSERT_EQ(RunShell("/usr/bin/python3 -c \"import mutagen.apev2, sys; t = mutagen.apev2.APEv2(); "
                   "t['TITLE'] = 'Café del Mar ✓ a title longer than thirty bytes'; t['Artist'] = 'Ümlaut'; "
                   "t['Album'] = 'Album'; t['Year'] = '2004'; t['Comment'] = 'Hi'; t['Track'] = '5/9'; t['Genre'] = 'Jazz'; "
-                  "t.save(sys.argv[1])\" " + quote(path("a.ape"))), 0);
+                  "t.save(sys.argv[1])\" " + Quote(path("a.ape"))).Status, 0);
     APE_ID3_TAG tag;
     ASSERT_EQ(GetID3Tag(path("a.ape").c_str(), &tag), 0);
     EXPECT_EQ(std::string(tag.Header, 3), "TAG");
@@ -98,7 +96,7 @@ TEST_F(Tags, Id3v1AloneIsReturnedAsItIsAndNoTagIsAnError) {
     id3v1[127] = 17;
     std::vector<uint8_t> f = audio_;
     f.insert(f.end(), id3v1.begin(), id3v1.end());
-    writeFile(path("a.ape"), f);
+    WriteFile(path("a.ape"), f);
     ASSERT_EQ(GetID3Tag(path("a.ape").c_str(), &tag), 0);
     EXPECT_EQ(std::memcmp(&tag, id3v1.data(), 128), 0);
     EXPECT_EQ(GetID3Tag(path("missing.ape").c_str(), &tag), APE_ERROR_INVALID_INPUT_FILE);
@@ -106,14 +104,14 @@ TEST_F(Tags, Id3v1AloneIsReturnedAsItIsAndNoTagIsAnError) {
 
 TEST_F(Tags, RemoveTagRestoresTheBareFile) {
     ASSERT_EQ(TagFileSimple(path("a.ape").c_str(), "A", "B", "C", "D", "E", "F", "1", 1, 0), 0);
-    std::vector<uint8_t> f = readFile(path("a.ape"));
+    std::vector<uint8_t> f = ReadFile(path("a.ape"));
     f.resize(f.size() + 128, 0);
     std::memcpy(f.data() + f.size() - 128, "TAG", 3);
-    writeFile(path("a.ape"), f);
+    WriteFile(path("a.ape"), f);
     ASSERT_EQ(RemoveTag(path("a.ape").c_str()), 0);
-    EXPECT_TRUE(readFile(path("a.ape")) == audio_);
+    EXPECT_TRUE(ReadFile(path("a.ape")) == audio_);
     ASSERT_EQ(RemoveTag(path("a.ape").c_str()), 0);
-    EXPECT_TRUE(readFile(path("a.ape")) == audio_);
+    EXPECT_TRUE(ReadFile(path("a.ape")) == audio_);
 }
 
 TEST_F(Tags, DamagedTagIsIgnoredNotTrusted) {
@@ -121,7 +119,7 @@ TEST_F(Tags, DamagedTagIsIgnoredNotTrusted) {
     std::vector<uint8_t> f = audio_;
     uint8_t footer[32] = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 0x07, 0, 0, 0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xFF};
     f.insert(f.end(), footer, footer + 32);
-    writeFile(path("a.ape"), f);
+    WriteFile(path("a.ape"), f);
     APE_ID3_TAG tag;
     EXPECT_EQ(GetID3Tag(path("a.ape").c_str(), &tag), APE_ERROR_NO_TAG);
     std::vector<uint8_t> decoded;

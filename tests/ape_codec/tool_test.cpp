@@ -7,17 +7,17 @@
 namespace apetest {
 namespace {
 
-std::string tool() { return quote(binDir() / "apecodec"); }
+std::string tool() { return Quote(binDir() / "apecodec"); }
 
 TEST_F(TempDirTest, ToolRoundTripAndInfo) {
     Pcm pcm = musicLike(24, 2, 12345, 4);
     writeWav(path("in.wav"), pcm);
-    ASSERT_EQ(run(tool() + " encode -c 4000 " + quote(path("in.wav")) + " " + quote(path("a.ape"))), 0);
-    ASSERT_EQ(run(tool() + " decode " + quote(path("a.ape")) + " " + quote(path("out.wav"))), 0);
-    EXPECT_TRUE(wavPayload(path("out.wav")) == pcm.bytes);
-    EXPECT_TRUE(readFile(path("out.wav")) == readFile(path("in.wav")));
-    ASSERT_EQ(run(tool() + " info " + quote(path("a.ape")) + " > " + quote(path("info.txt"))), 0);
-    auto info = readFile(path("info.txt"));
+    ASSERT_EQ(RunShell(tool() + " encode -c 4000 " + Quote(path("in.wav")) + " " + Quote(path("a.ape"))).Status, 0);
+    ASSERT_EQ(RunShell(tool() + " decode " + Quote(path("a.ape")) + " " + Quote(path("out.wav"))).Status, 0);
+    EXPECT_TRUE(WavPayload(path("out.wav")) == pcm.bytes);
+    EXPECT_TRUE(ReadFile(path("out.wav")) == ReadFile(path("in.wav")));
+    ASSERT_EQ(RunShell(tool() + " info " + Quote(path("a.ape")) + " > " + Quote(path("info.txt"))).Status, 0);
+    auto info = ReadFile(path("info.txt"));
     std::string text(info.begin(), info.end());
     EXPECT_NE(text.find("version: 3990\n"), std::string::npos) << text;
     EXPECT_NE(text.find("level: 4000\n"), std::string::npos) << text;
@@ -29,14 +29,14 @@ TEST_F(TempDirTest, ToolRoundTripAndInfo) {
 }
 
 TEST_F(TempDirTest, ToolFailsWithNonZeroStatus) {
-    writeFile(path("junk.ape"), {1, 2, 3});
-    EXPECT_NE(run(tool() + " decode " + quote(path("junk.ape")) + " " + quote(path("o.wav")) + " 2>/dev/null"), 0);
+    WriteFile(path("junk.ape"), {1, 2, 3});
+    EXPECT_NE(RunShell(tool() + " decode " + Quote(path("junk.ape")) + " " + Quote(path("o.wav")) + " 2>/dev/null").Status, 0);
     EXPECT_FALSE(fs::exists(path("o.wav")));
-    EXPECT_NE(run(tool() + " info " + quote(path("junk.ape")) + " 2>/dev/null"), 0);
-    EXPECT_NE(run(tool() + " encode " + quote(path("junk.ape")) + " " + quote(path("o.ape")) + " 2>/dev/null"), 0);
+    EXPECT_NE(RunShell(tool() + " info " + Quote(path("junk.ape")) + " 2>/dev/null").Status, 0);
+    EXPECT_NE(RunShell(tool() + " encode " + Quote(path("junk.ape")) + " " + Quote(path("o.ape")) + " 2>/dev/null").Status, 0);
     writeWav(path("in.wav"), musicLike(16, 2, 10));
-    EXPECT_NE(run(tool() + " encode -c 2500 " + quote(path("in.wav")) + " " + quote(path("o.ape")) + " 2>/dev/null"), 0);
-    EXPECT_NE(run(tool() + " 2>/dev/null"), 0);
+    EXPECT_NE(RunShell(tool() + " encode -c 2500 " + Quote(path("in.wav")) + " " + Quote(path("o.ape")) + " 2>/dev/null").Status, 0);
+    EXPECT_NE(RunShell(tool() + " 2>/dev/null").Status, 0);
 }
 
 TEST(ApeLibrary, LoadsByFileNameWithEveryExport) {

@@ -40,7 +40,7 @@ TEST_P(SmallVectors, EncodeToKnownStreamAndDecodeBack) {
     const Vector& v = GetParam();
     Pcm pcm = makePcm(v.bits, v.channels, v.samples, v.rate);
     ASSERT_EQ(compressFile(path("v.ape"), pcm, v.level), 0);
-    auto file = readFile(path("v.ape"));
+    auto file = ReadFile(path("v.ape"));
     ASSERT_GT(file.size(), 80u);
     EXPECT_EQ(streamOf(file), hex(v.stream));
     std::vector<uint8_t> decoded;
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TempDirTest, WholeSmallFileMatchesReference) {
     ASSERT_EQ(compressFile(path("v1.ape"), makePcm(16, 2, kV1), 2000), 0);
-    EXPECT_EQ(readFile(path("v1.ape")),
+    EXPECT_EQ(ReadFile(path("v1.ape")),
               hex("4d414320 960f0000 34000000 18000000 04000000 00000000 24000000 00000000"
                   "00000000 f5508f22 6bfa9f23 6a86aa63 a3416515 d0072000 00200100 08000000"
                   "01000000 10000200 44ac0000 50000000 b1337703 05000000 1f7cc5a9 fc1d0229"
@@ -112,7 +112,7 @@ TEST_P(GoldenFiles, DigestOfEncodedFileAndLosslessDecode) {
     const Golden& g = GetParam();
     Pcm pcm = goldenSignal(g.bits, g.channels);
     ASSERT_EQ(compressFile(path("g.ape"), pcm, g.level), 0);
-    auto file = readFile(path("g.ape"));
+    auto file = ReadFile(path("g.ape"));
     ape::Md5 md5;
     md5.update(file.data(), file.size());
     uint8_t digest[16];

@@ -15,8 +15,9 @@
 
 #include "fifo_guard.h"
 #include "pipeline/main_thread_invoker.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 namespace fs = std::filesystem;
 
@@ -102,7 +103,7 @@ TEST(AppCoreAdding, NamedPathsThatCannotBeListedAreReportedByNameAndTheRestAreAd
   const std::string b = f.Wav("b.wav");
   fs::create_symlink(a, f.dir / "link.wav");
   f.Wav("folder/inner.wav");
-  TTempDir::WriteText(f.dir / "notes.txt", "not audio");
+  WriteText(f.dir / "notes.txt", "not audio");
   TFifoGuard fifo(f.dir / "pipe.wav");
 
   const Strings errors = f.core.AddPaths({a, (f.dir / "missing.wav").string(), (f.dir / "pipe.wav").string(),

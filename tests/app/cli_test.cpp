@@ -12,8 +12,9 @@
 #include "cli/cli_view.h"
 #include "fifo_guard.h"
 #include "pipeline/main_thread_invoker.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 namespace {
 
@@ -30,21 +31,19 @@ struct TCliResult {
   std::string err;
 };
 
-TCliResult RunCli(const TTempDir& dir, const std::string& args) {
-  TCliResult r;
-  const auto errFile = dir / "stderr.txt";
-  r.out = RunCommand(Quote(QUELLMARK_CLI) + " " + args + " 2>" + Quote(errFile.string()), &r.status);
-  r.err = TTempDir::ReadText(errFile);
-  return r;
+TCliResult RunCli(const std::string& args) {
+  const TRunResult run = RunShell(Quote(QUELLMARK_CLI) + " " + args);
+  return {run.Status, run.Out, run.Err};
 }
 
 }  // namespace
 
 TEST(Cli, ConvertsBesideTheSourceWithTheConfiguredFormat) {
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   WriteSineWav(dir / "song.wav", 44100, 2, 16, 44100 * 2);
   WriteSineWav(dir / "Track.WAV", 8000, 1, 8, 8000);
-  const auto r = RunCli(dir, "--set wavSr=44100 --set wavCh=2 --set wavBps=24 " + Quote((dir / "song.wav").string()) +
+  const auto r = RunCli("--set wavSr=44100 --set wavCh=2 --set wavBps=24 " + Quote((dir / "song.wav").string()) +
                                  " " + Quote((dir / "Track.WAV").string()));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "done: " + (dir / "song.wav.wav").string() + "\ndone: " + (dir / "Track.wav.wav").string() + "\n");
@@ -55,16 +54,17 @@ TEST(Cli, ConvertsBesideTheSourceWithTheConfiguredFormat) {
 }
 
 TEST(Cli, DefaultsGiveEightBitMono22050AndImaAdpcmGoesIntoOutputDir) {
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   WriteSineWav(dir / "in" / "a.wav", 44100, 2, 16, 44100);
-  auto r = RunCli(dir, Quote((dir / "in").string()));
+  auto r = RunCli(Quote((dir / "in").string()));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ProbeStream(dir / "in" / "a.wav.wav"), "pcm_u8|22050|1|8");
 
   std::filesystem::create_directories(dir / "out");
-  TTempDir::WriteText(dir / "my.ini", "[Options]\nasInput=0\nOutputDir=" + (dir / "out").string() +
+  WriteText(dir / "my.ini", "[Options]\nasInput=0\nOutputDir=" + (dir / "out").string() +
                                           "\nwavFormat=1\nwavCh=2\nwavBps=16\n");
-  r = RunCli(dir, "--settings " + Quote((dir / "my.ini").string()) + " --set wavSr=32000 " +
+  r = RunCli("--settings " + Quote((dir / "my.ini").string()) + " --set wavSr=32000 " +
                       Quote((dir / "in" / "a.wav").string()));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "done: " + (dir / "out" / "a.wav.wav").string() + "\n");
@@ -76,13 +76,13 @@ TEST(Cli, AFailedRowPrintsItsMessageKeepsItsSourceAndTheOthersRun) {
   TTempDir dir;
   WriteSineWav(dir / "a.wav", 8000, 1, 8, 800);
   WriteSineWav(dir / "b.wav", 8000, 1, 8, 800);
-  const auto r = RunCli(dir, "--set deleteSource=1 --set asInput=0 --set OutputDir=" +
+  const auto r = RunCli("--set deleteSource=1 --set asInput=0 --set OutputDir=" +
                                  Quote((dir / "missing").string()) + " " + Quote((dir / "a.wav").string()));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.rfind("failed: " + (dir / "a.wav").string() + ": ", 0), 0u) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "a.wav"));
 
-  const auto ok = RunCli(dir, "--set deleteSource=1 " + Quote((dir / "b.wav").string()));
+  const auto ok = RunCli("--set deleteSource=1 " + Quote((dir / "b.wav").string()));
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "b.wav"));
   EXPECT_TRUE(std::filesystem::exists(dir / "b.wav.wav"));
@@ -94,7 +94,7 @@ TEST(Cli, UsageErrors) {
                                  std::string("--set nokey=1 x.wav"), std::string("--set x.wav"),
                                  std::string("--bogus x.wav"), std::string("--set WindowWidth=800 x.wav"),
                                  "--settings " + Quote((dir / "none.ini").string()) + " x.wav"}) {
-    const auto r = RunCli(dir, args);
+    const auto r = RunCli(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("usage: quellmark-cli"), std::string::npos) << args;
     EXPECT_EQ(r.out, "") << args;
@@ -107,7 +107,7 @@ TEST(Cli, OutOfRangeSampleRateIsRefused) {
   TTempDir dir;
   WriteSineWav(dir / "a.wav", 8000, 1, 8, 800);
   for (const std::string rate : {"-1", "768001"}) {
-    const auto r = RunCli(dir, "--set wavSr=" + rate + " " + Quote((dir / "a.wav").string()));
+    const auto r = RunCli("--set wavSr=" + rate + " " + Quote((dir / "a.wav").string()));
     EXPECT_EQ(r.status, 2) << rate;
     EXPECT_NE(r.err.find("'" + rate + "' is not a valid integer value"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "a.wav.wav"));
@@ -117,12 +117,12 @@ TEST(Cli, OutOfRangeSampleRateIsRefused) {
 // Both answer without a PATH and before anything else on the line is judged.
 TEST(Cli, HelpAndVersionPrintOnStandardOutputAndSucceed) {
   TTempDir dir;
-  const auto version = RunCli(dir, "--version --bogus");
+  const auto version = RunCli("--version --bogus");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("quellmark-cli ") + kAppVersion + "\n");
   // The window's caption carries the same version.
   EXPECT_EQ(std::string(kAppCaption), std::string("Quellmark Audio Converter ") + kAppVersion);
-  const auto help = RunCli(dir, "--help");
+  const auto help = RunCli("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: quellmark-cli", 0), 0u) << help.out;
   for (const char* option : {"--settings", "--set", "--probe", "--list-formats", "--help", "--version"}) {
@@ -134,12 +134,12 @@ TEST(Cli, HelpAndVersionPrintOnStandardOutputAndSucceed) {
 TEST(Cli, ProbePrintsTheRowCells) {
   TTempDir dir;
   WriteSineWav(dir / "x.wav", 1000, 1, 8, 1000 * 185, 100);
-  const auto r = RunCli(dir, "--probe " + Quote((dir / "x.wav").string()));
+  const auto r = RunCli("--probe " + Quote((dir / "x.wav").string()));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "x.wav\t3:05\t1000 Hz\t8 bps\t" + (dir / "x.wav").string() + "\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "x.wav.wav"));
 
-  const auto missing = RunCli(dir, "--probe " + Quote((dir / "nothere.wav").string()));
+  const auto missing = RunCli("--probe " + Quote((dir / "nothere.wav").string()));
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("nothere.wav: No such file or directory"), std::string::npos) << missing.err;
 }
@@ -150,7 +150,7 @@ TEST(Cli, PathsThatCannotBeListedArePrintedAndTheOthersAreConverted) {
   WriteSineWav(dir / "music" / "last.wav", 8000, 1, 8, 800);
   std::filesystem::create_directory_symlink(dir / "music", dir / "music" / "folder.wav");
   TFifoGuard fifo(dir / "pipe.wav");
-  const auto r = RunCli(dir, Quote((dir / "first.wav").string()) + " " + Quote((dir / "missing.wav").string()) +
+  const auto r = RunCli(Quote((dir / "first.wav").string()) + " " + Quote((dir / "missing.wav").string()) +
                                  " " + Quote((dir / "pipe.wav").string()) + " " + Quote((dir / "music").string()));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "done: " + (dir / "first.wav.wav").string() + "\ndone: " + (dir / "music" / "last.wav.wav").string() +
@@ -171,11 +171,11 @@ TEST(Cli, ControlCharactersInNamesAreEscapedInEveryLine) {
   const std::string shown = "a\\nb\\tc\\\\d\\x01\\x7f\xc3\xa9.wav";  // UTF-8 passes as it is
   WriteSineWav(dir / name, 8000, 1, 8, 8000);
 
-  const auto probe = RunCli(dir, "--probe " + Quote((dir / name).string()));
+  const auto probe = RunCli("--probe " + Quote((dir / name).string()));
   EXPECT_EQ(probe.status, 0);
   EXPECT_EQ(probe.out, shown + "\t0:01\t8000 Hz\t8 bps\t" + dir.Str() + "/" + shown + "\n");
 
-  const auto done = RunCli(dir, Quote((dir / name).string()));
+  const auto done = RunCli(Quote((dir / name).string()));
   EXPECT_EQ(done.status, 0) << done.err;
   EXPECT_EQ(done.out, "done: " + dir.Str() + "/" + shown + ".wav\n");
   EXPECT_TRUE(std::filesystem::exists(dir / (name + ".wav")));
@@ -192,13 +192,13 @@ TEST(Cli, ControlCharactersInNamesAreEscapedInEveryLine) {
     lastTens = percent / 10;
   }
 
-  const auto failed = RunCli(dir, "--set asInput=0 --set OutputDir=" + Quote((dir / "no\nfolder").string()) + " " +
+  const auto failed = RunCli("--set asInput=0 --set OutputDir=" + Quote((dir / "no\nfolder").string()) + " " +
                                       Quote((dir / name).string()));
   EXPECT_EQ(failed.status, 1);
   ASSERT_EQ(Lines(failed.out).size(), 1u) << failed.out;
   EXPECT_EQ(failed.out.rfind("failed: " + dir.Str() + "/" + shown + ": ", 0), 0u) << failed.out;
 
-  const auto missing = RunCli(dir, Quote((dir / "gone\n.wav").string()));
+  const auto missing = RunCli(Quote((dir / "gone\n.wav").string()));
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "error: " + dir.Str() + "/gone\\n.wav: No such file or directory\n");
 }
@@ -266,35 +266,33 @@ TEST(CliView, ARowThatCannotBeStartedIsOneFailedLineAndOneFailure) {
 
 TEST(Cli, ListFormatsPrintsTheCatalog) {
   TTempDir dir;
-  const auto r = RunCli(dir, "--list-formats");
+  const auto r = RunCli("--list-formats");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "WAV\t.wav\tyes\t0\t.wav\tyes\twavCh,wavSr,wavBps,wavFormat\n"
-            "MP3	.mp3	yes	1	.mp3	yes	Bitrate
-"
-            "OGG	.ogg	yes	2	.ogg	yes	oggQuality
-"
-            "WMA	.wma	yes	3	.wma	yes	Bitrate
-"
+            "MP3\t.mp3\tyes\t1\t.mp3\tyes\tBitrate\n"
+            "OGG\t.ogg\tyes\t2\t.ogg\tyes\toggQuality\n"
+            "WMA\t.wma\tyes\t3\t.wma\tyes\tBitrate\n"
             "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n");
-  const auto help = RunCli(dir, "--help");
+  const auto help = RunCli("--help");
   EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE."), std::string::npos) << help.out;
 }
 
 TEST(Cli, ApeOutputAndInputGoThroughTheirDescriptor) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe");
   TTempDir dir;
   WriteSineWav(dir / "a.wav", 44100, 2, 16, 44100);
-  auto r = RunCli(dir, "--set outputType=4 --set apeCompression=3000 " + Quote((dir / "a.wav").string()));
+  auto r = RunCli("--set outputType=4 --set apeCompression=3000 " + Quote((dir / "a.wav").string()));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "done: " + (dir / "a.ape").string() + "\n");
   EXPECT_EQ(ProbeStream(dir / "a.ape"), "ape|44100|2|0");
   // Back to WAV: an APE source is written in its own format, whatever the
   // WAV settings say, and decodes to the original samples.
-  r = RunCli(dir, "--set outputType=0 " + Quote((dir / "a.ape").string()));
+  r = RunCli("--set outputType=0 " + Quote((dir / "a.ape").string()));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ProbeStream(dir / "a.wav"), "pcm_s16le|44100|2|16");
-  const std::string original = RunCommand("ffmpeg -v error -i " + Quote((dir / "a.ape").string()) + " -f s16le - | md5sum");
+  const std::string original = RunShell("ffmpeg -v error -i " + Quote((dir / "a.ape").string()) + " -f s16le - | md5sum").Out;
   WriteSineWav(dir / "b.wav", 44100, 2, 16, 44100);
-  const std::string expected = RunCommand("ffmpeg -v error -i " + Quote((dir / "b.wav").string()) + " -f s16le - | md5sum");
+  const std::string expected = RunShell("ffmpeg -v error -i " + Quote((dir / "b.wav").string()) + " -f s16le - | md5sum").Out;
   EXPECT_EQ(original, expected);
 }

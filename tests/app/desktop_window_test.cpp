@@ -18,9 +18,10 @@
 #include "app/icons.h"
 #include "app/language_table.h"
 #include "app/main_window.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
 #include "window_fixture.h"
+
+using namespace qmtest;
 
 namespace {
 
@@ -110,7 +111,7 @@ class TDesktopWindowTest : public QObject {
 void TDesktopWindowTest::firstRunShowsTheWholeToolbarAndFilenameAtItsDesignWidth() {
   for (const char* language : {"English", "Russian"}) {
     TWindowFixture f;
-    TTempDir::WriteText(f.settings, std::string("[Options]\nLanguage=") + language + "\n");
+    WriteText(f.settings, std::string("[Options]\nLanguage=") + language + "\n");
     f.Open();
     Show(*f.form);
     VerifyWholeToolbarShown(*f.form);
@@ -217,7 +218,7 @@ void TDesktopWindowTest::aPlaceNoScreenShowsIsNotTaken() {
   TWindowFixture f;
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   // A monitor that was on the right has gone, and the size was for it.
-  TTempDir::WriteText(f.settings, "[Options]\nWindowLeft=" + std::to_string(screen.right() + 500) +
+  WriteText(f.settings, "[Options]\nWindowLeft=" + std::to_string(screen.right() + 500) +
                                       "\nWindowTop=10\nWindowWidth=" + std::to_string(screen.width() + 900) +
                                       "\nWindowHeight=300\n");
   f.Open();
@@ -227,7 +228,7 @@ void TDesktopWindowTest::aPlaceNoScreenShowsIsNotTaken() {
   QCOMPARE(f.form->height(), 300);
   // A size of 0 is none: the first-run size.
   TWindowFixture g;
-  TTempDir::WriteText(g.settings, "[Options]\nWindowWidth=0\nWindowHeight=900\n");
+  WriteText(g.settings, "[Options]\nWindowWidth=0\nWindowHeight=900\n");
   g.Open();
   QCOMPARE(g.form->size(), g.form->FirstRunSize());
 }
@@ -304,7 +305,7 @@ void TDesktopWindowTest::fileDialogsStartInTheFolderUsedLast() {
   WriteSineWav(f.dir / "in" / "a.wav", 8000, 1, 8, 800);
   WriteSineWav(f.dir / "tree" / "b.wav", 8000, 1, 8, 800);
   // OutputDir is where output goes, not where the dialogs start.
-  TTempDir::WriteText(f.settings, "[Options]\nOutputDir=" + (f.dir / "tree").string() + "/\n");
+  WriteText(f.settings, "[Options]\nOutputDir=" + (f.dir / "tree").string() + "/\n");
   f.Open();
   QCOMPARE(f.form->DialogFolder(), home.Str());  // no Music folder yet
   std::filesystem::create_directories(home / "Music");

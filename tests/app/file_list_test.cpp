@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "temp_dir.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 namespace {
 
@@ -62,7 +64,7 @@ TEST(FileList, AddFileTakesSupportedExtensionsInAnyCaseAndFillsTheRow) {
 TEST(FileList, ScanningFollowsSubdirsButCollectingAlwaysDescends) {
   TTempDir dir;
   for (const char* f : {"a.wav", "b.mp3", "skip.txt", "sub/c.ogg", "sub/deeper/d.ape"}) {
-    TTempDir::WriteText(dir / f, "");
+    WriteText(dir / f, "");
   }
   std::filesystem::create_directory_symlink(dir.Path(), dir / "sub" / "loop");
   std::filesystem::create_directory_symlink(dir / "sub", dir / "linked.wav");
@@ -92,7 +94,7 @@ TEST(FileList, ScanningFollowsSubdirsButCollectingAlwaysDescends) {
 TEST(FileList, AFileThatFailsToProbeIsReportedByNameAndTheRestAreAdded) {
   TTempDir dir;
   for (const char* f : {"one.wav", "broken.wav", "three.wav", "folder/broken.wav", "folder/four.wav"}) {
-    TTempDir::WriteText(dir / f, "");
+    WriteText(dir / f, "");
   }
   TRecordingProber prober;
   bool subdirs = true;

@@ -4,7 +4,9 @@
 
 #include <stdexcept>
 
-#include "temp_dir.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 using platform::TIniFile;
 
@@ -14,7 +16,7 @@ TEST(IniFile, MissingFileSectionOrKeyGivesTheDefault) {
   EXPECT_EQ(none.ReadString("Options", "Language", "English"), "English");
   EXPECT_EQ(none.ReadInteger("Options", "wavSr", 22050), 22050);
 
-  TTempDir::WriteText(dir / "a.ini", "[Other]\nLanguage=Russian\n[Options]\nwavSr=44100\n");
+  WriteText(dir / "a.ini", "[Other]\nLanguage=Russian\n[Options]\nwavSr=44100\n");
   TIniFile ini(dir / "a.ini");
   EXPECT_EQ(ini.ReadString("Options", "Language", "English"), "English");
   EXPECT_EQ(ini.ReadString("Missing", "wavSr", "x"), "x");
@@ -55,12 +57,12 @@ TEST(IniFile, IntegersAndBooleans) {
 TEST(IniFile, WritingReplacesInPlaceAppendsToItsSectionAndKeepsOtherLines) {
   TTempDir dir;
   const auto file = dir / "s.ini";
-  TTempDir::WriteText(file, "; kept\r\n[Options]\r\nwavSr = 8000\r\nmine=keep me\r\n\r\n[Other]\r\nx=1\r\n");
+  WriteText(file, "; kept\r\n[Options]\r\nwavSr = 8000\r\nmine=keep me\r\n\r\n[Other]\r\nx=1\r\n");
   TIniFile ini(file);
   ini.WriteInteger("options", "WAVSR", 44100);
   ini.WriteString("Options", "Language", "Russian");
   ini.WriteString("New", "k", "v");
-  EXPECT_EQ(TTempDir::ReadText(file),
+  EXPECT_EQ(ReadText(file),
             "; kept\r\n[Options]\r\nWAVSR=44100\r\nmine=keep me\r\nLanguage=Russian\r\n\r\n"
             "[Other]\r\nx=1\r\n\r\n[New]\r\nk=v\r\n");
   TIniFile again(file);

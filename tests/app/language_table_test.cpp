@@ -6,7 +6,9 @@
 
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
-#include "temp_dir.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 TEST(LanguageTable, MissingFileOrKeysLeaveTheCurrentTexts) {
   TTempDir dir;
@@ -15,8 +17,8 @@ TEST(LanguageTable, MissingFileOrKeysLeaveTheCurrentTexts) {
   for (const std::string& key : TLanguageTable::Keys()) EXPECT_EQ(table.Text(key), TLanguageTable::BuiltIn(key));
   EXPECT_EQ(table.Text("StringSelectItem"), "");
 
-  TTempDir::WriteText(dir / "A.ini", "[Interface]\nMFile.Caption=Datei\nMStart.Caption=Los\n");
-  TTempDir::WriteText(dir / "B.ini", "[interface]\nmstart.caption=Go\n");
+  WriteText(dir / "A.ini", "[Interface]\nMFile.Caption=Datei\nMStart.Caption=Los\n");
+  WriteText(dir / "B.ini", "[interface]\nmstart.caption=Go\n");
   table.Apply(TLanguageTable::FileFor(dir.Path(), "A"));
   table.Apply(TLanguageTable::FileFor(dir.Path(), "B"));
   EXPECT_EQ(table.Text("MFile.Caption"), "Datei");  // B lacks it: stays as A set it
@@ -37,7 +39,7 @@ TEST(LanguageTable, ShippedFilesHoldExactlyTheTablesEightyNineKeys) {
     for (const std::string& key : keys) {
       EXPECT_NE(ini.ReadString("Interface", key, "\x01missing"), "\x01missing") << name << ": " << key;
     }
-    const std::string text = TTempDir::ReadText(file);
+    const std::string text = ReadText(file);
     int lines = 0;
     for (std::size_t at = text.find('='); at != std::string::npos; at = text.find('=', at + 1)) {
       if (at == 0 || text[text.rfind('\n', at) + 1] != ';') ++lines;

@@ -9,8 +9,9 @@
 
 #include "app/app_core.h"
 #include "pipeline/main_thread_invoker.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

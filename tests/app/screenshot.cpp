@@ -9,8 +9,9 @@
 
 #include "app/main_window.h"
 #include "platform/app_paths.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -52,7 +53,9 @@ int main(int argc, char* argv[]) {
   TConversionDriver& driver = form.Core->Driver;
   (void)QTest::qWaitFor([&] { return !driver.Running || (driver.CurrentIndex == 4 && form.Gauge1->value() >= 35); },
                   120000);
-  QTest::qWait(100);
+  // The last progress and layout changes are painted before the grab.
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
   const bool saved = form.grab().save(QString::fromLocal8Bit(argv[1]));
   form.MStopClick();
   return saved ? 0 : 1;

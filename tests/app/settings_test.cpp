@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/ini_file.h"
-#include "temp_dir.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 using platform::TIniFile;
 
@@ -27,7 +29,7 @@ TEST(Settings, FirstRunGivesTheDefaultsAndSavingWritesEveryKeyInOrder) {
 
   TIniFile ini(file);
   s.Save(ini);
-  EXPECT_EQ(TTempDir::ReadText(file),
+  EXPECT_EQ(ReadText(file),
             "[Options]\nLanguage=English\nOutputDir=/opt/q/\ndriveType=0\nthreadPrioriry=3\n"
             "asInput=1\ndeleteSource=0\nsubdirs=1\noutputType=0\nBitrate=128\noggQuality=3\n"
             "apeCompression=2000\nwavCh=1\nwavBps=8\nwavSr=22050\nwavFormat=0\n"
@@ -37,7 +39,7 @@ TEST(Settings, FirstRunGivesTheDefaultsAndSavingWritesEveryKeyInOrder) {
 TEST(Settings, StoredValuesRoundTrip) {
   TTempDir dir;
   const auto file = dir / "quellmark.ini";
-  TTempDir::WriteText(file,
+  WriteText(file,
                       "[Options]\nthreadPrioriry=9\nasInput=5\nBitrate=112\nwavSr=abc\n"
                       "deleteSource=0\nLanguage=Klingon\n");
   TSettings s("/p/");
@@ -107,7 +109,7 @@ TEST(Settings, SampleRatesOutsideTheEngineRangeAreRefused) {
 TEST(Settings, WindowStateIsStoredButNotSetByName) {
   TTempDir dir;
   const auto file = dir / "quellmark.ini";
-  TTempDir::WriteText(file, "[Options]\nWindowLeft=-1200\nWindowTop=40\nWindowWidth=900\nWindowHeight=abc\n"
+  WriteText(file, "[Options]\nWindowLeft=-1200\nWindowTop=40\nWindowWidth=900\nWindowHeight=abc\n"
                             "WindowMaximized=1\nLastFolder=/music/in\n");
   TSettings s;
   s.Load(TIniFile(file));

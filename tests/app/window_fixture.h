@@ -15,12 +15,24 @@
 #include "app/main_window.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
-#include "temp_dir.h"
+#include "tests/support/support.h"
+
 
 inline constexpr int kRunTimeoutMs = 60000;
 
+// Skips a window test when one of the named programs is not installed (and
+// fails it instead with QUELLMARK_REQUIRE_TOOLS=1).
+#define QM_QT_REQUIRE_TOOLS(...)                                                     \
+  do {                                                                               \
+    const std::string qm_missing_ = ::qmtest::MissingTools({__VA_ARGS__});          \
+    if (!qm_missing_.empty()) {                                                      \
+      if (::qmtest::ToolsRequired()) QFAIL(("missing: " + qm_missing_).c_str());     \
+      QSKIP(("skipped: " + qm_missing_ + " not installed").c_str());                 \
+    }                                                                                \
+  } while (false)
+
 struct TWindowFixture {
-  TTempDir dir;
+  qmtest::TTempDir dir;
   std::filesystem::path settings = dir / "quellmark.ini";
   QStringList errors;
   QStringList messages;

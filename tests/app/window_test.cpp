@@ -23,9 +23,10 @@
 #include "fifo_guard.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
 #include "window_fixture.h"
+
+using namespace qmtest;
 
 class TWindowTest : public QObject {
   Q_OBJECT
@@ -95,7 +96,7 @@ void TWindowTest::firstRunGivesDefaultsAndClosingWritesAllKeys() {
 
 void TWindowTest::storedOddValuesRoundTrip() {
   TWindowFixture f;
-  TTempDir::WriteText(f.settings, "[Options]\nthreadPrioriry=9\nasInput=5\nwavSr=44100\n");
+  WriteText(f.settings, "[Options]\nthreadPrioriry=9\nasInput=5\nwavSr=44100\n");
   f.Open();
   QCOMPARE(f.form->Core->Settings.threadPrioriry, 9);
   QVERIFY(f.form->Core->Settings.asInput);
@@ -111,7 +112,7 @@ void TWindowTest::droppingReplacesAndAddingAppends() {
   const auto b = f.dir / "in" / "B.WAV";
   WriteSineWav(a, 8000, 1, 8, 8000);
   WriteSineWav(b, 8000, 1, 8, 8000);
-  TTempDir::WriteText(f.dir / "in" / "notes.txt", "x");
+  WriteText(f.dir / "in" / "notes.txt", "x");
   f.Open();
   f.form->ChooseFiles = [&] { return Urls({a, b, f.dir / "in" / "notes.txt"}); };
   f.form->MAddFilesClick();
@@ -152,7 +153,7 @@ void TWindowTest::addFolderListsTheTreeAndStoresTheFolder() {
   TWindowFixture f;
   WriteSineWav(f.dir / "music" / "top.wav", 8000, 1, 8, 800);
   WriteSineWav(f.dir / "music" / "sub" / "deep.wav", 8000, 1, 8, 800);
-  TTempDir::WriteText(f.settings, "[Options]\nsubdirs=0\n");
+  WriteText(f.settings, "[Options]\nsubdirs=0\n");
   f.Open();
   // A dropped folder with "subdirs" off lists only what is directly inside.
   f.form->StDropFiles1DropFiles(Urls({f.dir / "music"}));
@@ -219,11 +220,12 @@ void TWindowTest::allRowsUncheckedEndsTheRunAtOnce() {
 }
 
 void TWindowTest::startConvertsCheckedRowsWithTheWavSettings() {
+  QM_QT_REQUIRE_TOOLS("ffprobe");
   TWindowFixture f;
   WriteSineWav(f.dir / "in" / "one.wav", 44100, 2, 16, 44100);
   WriteSineWav(f.dir / "in" / "Two.WAV", 8000, 1, 8, 8000);
   WriteSineWav(f.dir / "in" / "skip.wav", 8000, 1, 8, 8000);
-  TTempDir::WriteText(f.settings, "[Options]\nwavSr=16000\nwavCh=2\nwavBps=16\n");
+  WriteText(f.settings, "[Options]\nwavSr=16000\nwavCh=2\nwavBps=16\n");
   f.Open();
   f.form->show();
   f.form->StDropFiles1DropFiles(
@@ -250,9 +252,10 @@ void TWindowTest::startConvertsCheckedRowsWithTheWavSettings() {
 }
 
 void TWindowTest::startConvertsToMp3AtTheBitrateSetting() {
+  QM_QT_REQUIRE_TOOLS("ffprobe");
   TWindowFixture f;
   WriteSineWav(f.dir / "in" / "song.wav", 44100, 2, 16, 44100);
-  TTempDir::WriteText(f.settings, "[Options]\noutputType=1\nBitrate=96\n");
+  WriteText(f.settings, "[Options]\noutputType=1\nBitrate=96\n");
   f.Open();
   f.form->show();
   f.form->StDropFiles1DropFiles(Urls({f.dir / "in" / "song.wav"}));
@@ -260,13 +263,14 @@ void TWindowTest::startConvertsToMp3AtTheBitrateSetting() {
   QVERIFY(f.WaitForRunEnd());
   QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join("\n")));
   QCOMPARE(f.Image(0), TRowImage::Done);
-  const std::string probe = RunCommand(
+  const std::string probe = RunShell(
       "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of csv=p=0:s='|' " +
-      Quote((f.dir / "in" / "song.mp3").string()));
+      Quote((f.dir / "in" / "song.mp3").string())).Out;
   QCOMPARE(probe, std::string("mp3|44100|2|96000\n"));
 }
 
 void TWindowTest::pauseTwiceThenStopAndStartAgain() {
+  QM_QT_REQUIRE_TOOLS("ffprobe");
   TWindowFixture f;
   WriteSineWav(f.dir / "a.wav", 44100, 2, 16, 44100 * 20);
   WriteSineWav(f.dir / "b.wav", 8000, 1, 8, 800);
@@ -300,7 +304,9 @@ void TWindowTest::pauseTwiceThenStopAndStartAgain() {
   QVERIFY(f.Checked(1));
   QVERIFY(f.form->PanelProgress->isHidden());
   QCOMPARE(f.form->StatusBar1->text(), QString());
-  QTest::qWait(50);  // no OnDone of the stopped row may arrive
+  // No OnDone of the stopped row may arrive: events are served for a while
+  // and the row must stay as it is.
+  QVERIFY(!QTest::qWaitFor([&] { return f.Image(0) != TRowImage::None; }, 50));
   QCOMPARE(f.Image(0), TRowImage::None);
   QVERIFY(!d.Running);
 
@@ -366,7 +372,7 @@ void TWindowTest::failedRowKeepsItsSourceWithDeleteSource() {
 
 void TWindowTest::settingsDialogLoadsAndStores() {
   TWindowFixture f;
-  TTempDir::WriteText(f.settings, "[Options]\noggQuality=0\nBitrate=112\nasInput=1\n");
+  WriteText(f.settings, "[Options]\noggQuality=0\nBitrate=112\nasInput=1\n");
   f.Open();
   TFormSettings& d = *f.form->FormSettings;
   f.form->MSettingsClick();
@@ -449,7 +455,7 @@ void TWindowTest::settingsDialogRejectsASampleRateOutsideTheEngineRange() {
 
 void TWindowTest::missingLanguageFileChangesNothing() {
   TWindowFixture f;
-  TTempDir::WriteText(f.settings, "[Options]\nLanguage=Klingon\n");
+  WriteText(f.settings, "[Options]\nLanguage=Klingon\n");
   f.Open();
   QCOMPARE(f.form->MFile->title(), QString("&File"));
   QCOMPARE(f.form->tbConvert->toolTip(), QString("Start converting"));
@@ -488,7 +494,7 @@ void TWindowTest::probeLinesOfTheCommandLineMatchTheRows() {
   WriteSineWav(f.dir / "set" / "a.wav", 44100, 2, 16, 44100 * 3);
   WriteSineWav(f.dir / "set" / "b.WAV", 8000, 1, 8, 8000 * 65);
   WriteSineWav(f.dir / "set" / "sub" / "c.wav", 22050, 1, 24, 22050);
-  TTempDir::WriteText(f.dir / "set" / "readme.txt", "x");
+  WriteText(f.dir / "set" / "readme.txt", "x");
   f.Open();
   f.form->StDropFiles1DropFiles(Urls({f.dir / "set"}));
   QCOMPARE(f.form->ListView1->topLevelItemCount(), 3);
@@ -499,9 +505,9 @@ void TWindowTest::probeLinesOfTheCommandLineMatchTheRows() {
     rows << cells.join('\t');
   }
   const std::string cli = QCoreApplication::applicationDirPath().toStdString() + "/quellmark-cli";
-  int status = -1;
-  const std::string out = RunCommand(Quote(cli) + " --probe " + Quote((f.dir / "set").string()), &status);
-  QCOMPARE(status, 0);
+  const TRunResult run = RunShell(Quote(cli) + " --probe " + Quote((f.dir / "set").string()));
+  const std::string& out = run.Out;
+  QCOMPARE(run.Status, 0);
   QCOMPARE(QString::fromStdString(out).split('\n', Qt::SkipEmptyParts), rows);
 }
 
@@ -577,7 +583,7 @@ void TWindowTest::addingFilesDuringARunLeavesTheRunningRowAlone() {
   TWindowFixture f;
   WriteSineWav(f.dir / "long.wav", 44100, 2, 16, 44100 * 20);
   WriteSineWav(f.dir / "late.wav", 8000, 1, 8, 8000);
-  TTempDir::WriteText(f.settings, "[Options]\nwavSr=44100\nwavCh=2\nwavBps=16\n");
+  WriteText(f.settings, "[Options]\nwavSr=44100\nwavCh=2\nwavBps=16\n");
   f.Open();
   f.form->StDropFiles1DropFiles(Urls({f.dir / "long.wav"}));
   f.form->MStartClick();
@@ -672,6 +678,7 @@ void TWindowTest::deletingRowsDuringARunKeepsTrackOfTheConvertingRow() {
 }
 
 void TWindowTest::namesThatAreNotUtf8AreKeptWhenPickedOrDropped() {
+  QM_QT_REQUIRE_TOOLS("ffprobe");
   TWindowFixture f;
   // Latin-1 bytes, as older systems and archives still name files.
   const std::filesystem::path picked = f.dir / "in" / "caf\xe9 \xff.wav";

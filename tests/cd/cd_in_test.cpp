@@ -8,11 +8,10 @@
 #include "tests/cd/cd_test_support.h"
 
 using namespace cdtest;
-using wavtest::Capture;
-using wavtest::FfmpegDecode;
-using wavtest::Quote;
-using wavtest::ReadAll;
-using wavtest::TTempDir;
+using qmtest::FfmpegDecode;
+using qmtest::Quote;
+using qmtest::ReadAll;
+using qmtest::TTempDir;
 
 namespace {
 
@@ -28,13 +27,14 @@ std::vector<uint8_t> Concat(const std::vector<uint8_t>& a, const std::vector<uin
 std::vector<uint8_t> ReferenceRead(const fs::path& cue, int track, const fs::path& dir) {
   const fs::path out = dir / ("reference-" + std::to_string(track) + ".wav");
   const std::string cmd = "cd-paranoia -q -d " + Quote(cue) + " -w " + std::to_string(track) + " " + Quote(out);
-  EXPECT_EQ(wavtest::Run(cmd), 0) << cmd;
-  return FfmpegDecode(out, "s16le", dir);
+  const qmtest::TRunResult read = qmtest::RunShell(cmd);
+  EXPECT_TRUE(read.Ok()) << cmd << "\n" << read.Err;
+  return FfmpegDecode(out, "s16le");
 }
 
 TEST(CDInTest, ListsTheTableOfAnImage) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   EXPECT_TRUE(in.MediaPresent());
@@ -61,19 +61,19 @@ TEST(CDInTest, ListsTheTableOfAnImage) {
   EXPECT_EQ(in.GetSampleRate(), 44100);
 
   // The same image under another name, and through its .bin, is the same drive.
-  EXPECT_EQ(in.AddDrive((dir.Path / "." / "disc.cue").string()), in.CurrentDrive);
+  EXPECT_EQ(in.AddDrive((dir.Path() / "." / "disc.cue").string()), in.CurrentDrive);
   EXPECT_EQ(in.AddDrive(disc.Bin.string()), in.CurrentDrive);
   EXPECT_EQ(in.DriveName(in.CurrentDrive), disc.Cue.string());
-  EXPECT_EQ(in.AddDrive((dir.Path / "missing.cue").string()), -1);
-  fs::copy_file(disc.Bin, dir.Path / "lonely.bin");
-  EXPECT_EQ(in.AddDrive((dir.Path / "lonely.bin").string()), -1);
+  EXPECT_EQ(in.AddDrive((dir.Path() / "missing.cue").string()), -1);
+  fs::copy_file(disc.Bin, dir.Path() / "lonely.bin");
+  EXPECT_EQ(in.AddDrive((dir.Path() / "lonely.bin").string()), -1);
 }
 
 TEST(CDInTest, ADataTrackThatMayBeCopiedIsStillADataTrack) {
   TTempDir dir;
   TDiscSpec spec;
   spec.DataCopyPermitted = true;
-  const TDiscImage disc = MakeDisc(dir.Path, spec);
+  const TDiscImage disc = MakeDisc(dir.Path(), spec);
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   ASSERT_EQ(in.TrackCount(), 4);
@@ -84,7 +84,7 @@ TEST(CDInTest, ADataTrackThatMayBeCopiedIsStillADataTrack) {
 
 TEST(CDInTest, ReadsTheCDTextOfTheCueSheet) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   const TCDText text = in.ReadCDText();
@@ -98,7 +98,7 @@ TEST(CDInTest, ReadsTheCDTextOfTheCueSheet) {
   TDiscSpec plain;
   plain.CdText = false;
   plain.Name = "plain";
-  const TDiscImage bare = MakeDisc(dir.Path, plain);
+  const TDiscImage bare = MakeDisc(dir.Path(), plain);
   TCDIn other;
   ASSERT_GE(UseImage(other, bare.Cue), 0);
   const TCDText none = other.ReadCDText();
@@ -109,12 +109,13 @@ TEST(CDInTest, ReadsTheCDTextOfTheCueSheet) {
 class CDInModeTest : public ::testing::TestWithParam<TReadMode> {};
 
 TEST_P(CDInModeTest, EveryAudioTrackReadsBitExactly) {
+  QM_REQUIRE_TOOLS("cd-paranoia", "ffmpeg");
   TTempDir dir;
   for (const bool swapped : {false, true}) {
     TDiscSpec spec;
     spec.ByteSwapped = swapped;
     spec.Name = swapped ? "swapped" : "disc";
-    const TDiscImage disc = MakeDisc(dir.Path, spec);
+    const TDiscImage disc = MakeDisc(dir.Path(), spec);
     TCDIn in;
     ApplyMode(in, GetParam());
     ASSERT_GE(UseImage(in, disc.Cue), 0);
@@ -123,14 +124,15 @@ TEST_P(CDInModeTest, EveryAudioTrackReadsBitExactly) {
       const std::vector<uint8_t> got = ReadAll(in, 4096);
       EXPECT_EQ(got.size(), disc.Tracks[t - 1].size()) << spec.Name << " track " << t;
       EXPECT_TRUE(got == disc.Tracks[t - 1]) << spec.Name << " track " << t;
-      EXPECT_TRUE(got == ReferenceRead(disc.Cue, t, dir.Path)) << spec.Name << " track " << t;
+      EXPECT_TRUE(got == ReferenceRead(disc.Cue, t, dir.Path())) << spec.Name << " track " << t;
     }
   }
 }
 
 TEST_P(CDInModeTest, GrabsATrackToWavThatFfmpegReadsAsTheTrack) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe");
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   ApplyMode(in, GetParam());
   ASSERT_GE(UseImage(in, disc.Cue), 0);
@@ -138,11 +140,11 @@ TEST_P(CDInModeTest, GrabsATrackToWavThatFfmpegReadsAsTheTrack) {
     const fs::path out = dir / ("track" + std::to_string(t) + ".wav");
     in.SelectTrack(t);
     EXPECT_EQ(GrabToWav(in, out), "");
-    EXPECT_EQ(wavtest::Probe(out, "sample_rate"), "44100");
-    EXPECT_EQ(wavtest::Probe(out, "channels"), "2");
-    EXPECT_EQ(wavtest::Probe(out, "codec_name"), "pcm_s16le");
+    EXPECT_EQ(qmtest::Probe(out, "sample_rate"), "44100");
+    EXPECT_EQ(qmtest::Probe(out, "channels"), "2");
+    EXPECT_EQ(qmtest::Probe(out, "codec_name"), "pcm_s16le");
     // Exactly the track: not one sector of the next track, nor of silence.
-    EXPECT_TRUE(FfmpegDecode(out, "s16le", dir.Path) == disc.Tracks[t - 1]) << t;
+    EXPECT_TRUE(FfmpegDecode(out, "s16le") == disc.Tracks[t - 1]) << t;
   }
 }
 
@@ -156,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, CDInModeTest, ::testing::ValuesIn(kReadModes),
 
 TEST(CDInTest, RefusesTheDataTrackWithoutReadingIt) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   for (const TReadMode& mode : kReadModes) {
     TCDIn in;
     ApplyMode(in, mode);
@@ -180,7 +182,7 @@ TEST(CDInTest, ReadsPositionsWithinTracksAndToTheEndOfTheDisc) {
   TTempDir dir;
   TDiscSpec spec;
   spec.DataSectors = 0;
-  const TDiscImage disc = MakeDisc(dir.Path, spec);
+  const TDiscImage disc = MakeDisc(dir.Path(), spec);
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   ASSERT_EQ(in.TrackCount(), 3);
@@ -215,7 +217,7 @@ TEST(CDInTest, ReadsPositionsWithinTracksAndToTheEndOfTheDisc) {
 
 TEST(CDInTest, SizeCountsTheLastSectorBeforeARunAndTheRunDuringIt) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   in.SelectTrack(3);
@@ -245,7 +247,7 @@ TEST(CDInTest, SizeCountsTheLastSectorBeforeARunAndTheRunDuringIt) {
 
 TEST(CDInTest, HandsOutSlicesOfOneSecondReads) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   in.SelectTrack(2);
@@ -282,8 +284,9 @@ TEST(CDInTest, HandsOutSlicesOfOneSecondReads) {
 
 
 TEST(CDInTest, MainThreadQueriesDuringARunSeeTheRun) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   in.Paranoid = true;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
@@ -314,20 +317,20 @@ TEST(CDInTest, MainThreadQueriesDuringARunSeeTheRun) {
   while (!done) MainThreadInvoker::Instance().WaitAndRun(std::chrono::milliseconds(10));
   EXPECT_EQ(sink.ExceptionMessage, "");
   EXPECT_GT(progressQueries, 0);
-  EXPECT_TRUE(FfmpegDecode(dir / "busy.wav", "s16le", dir.Path) == disc.Tracks[1]);
+  EXPECT_TRUE(FfmpegDecode(dir / "busy.wav", "s16le") == disc.Tracks[1]);
 }
 
 class CDInReadErrorTest : public ::testing::TestWithParam<TReadMode> {};
 
 TEST_P(CDInReadErrorTest, AReadErrorFailsTheRunWithTrackAndPosition) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   // The .bin ends 200 sectors into track 2; the sheet still names track 3.
   const int keep = disc.Starts[1] + 200;
   fs::resize_file(disc.Bin, static_cast<uintmax_t>(keep) * kSectorBytes + 1000);
   // The .toc claims every track whole over a .bin that ends at the same place.
-  const TDiscImage full = MakeDisc(dir.Path / "full", TDiscSpec{});
-  const fs::path toc = MakeTocWithShortData(dir.Path, full, keep);
+  const TDiscImage full = MakeDisc(dir.Path() / "full", TDiscSpec{});
+  const fs::path toc = MakeTocWithShortData(dir.Path(), full, keep);
   for (const fs::path& image : {disc.Cue, toc}) {
     TCDIn in;
     ApplyMode(in, GetParam());
@@ -351,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, CDInReadErrorTest, ::testing::ValuesIn(kReadMode
 
 TEST(CDInTest, WritesTheLibrarySettingsFileInTheApplicationDataFolder) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   in.TrackCount();
   const fs::path ini = g_home.Path / "quellmark" / "cdr.ini";
@@ -396,7 +399,7 @@ TEST(CDInTest, WithoutAnyDriveEveryOperationAnswersAndNothingIsPrinted) {
 
 TEST(CDInTest, AnImageHasNoTrayAndStaysReadable) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   for (int round = 0; round < 2; ++round) {

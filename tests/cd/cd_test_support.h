@@ -16,38 +16,25 @@
 #include "pipeline/au_converter.h"
 #include "tests/cd/disc_image.h"
 #include "tests/support/hold_gate.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
 namespace cdtest {
+
+using qmtest::ReadText;
+using qmtest::WriteText;
 
 // Points XDG_CONFIG_HOME at a folder of this process before any test runs
 // and removes it at the end.
 class TConfigHome {
  public:
-  TConfigHome() {
-    Path = fs::temp_directory_path() / ("quellmark-cd-config-" + std::to_string(::getpid()));
-    fs::create_directories(Path);
-    ::setenv("XDG_CONFIG_HOME", Path.c_str(), 1);
-  }
-  ~TConfigHome() {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  fs::path Path;
+  TConfigHome() { ::setenv("XDG_CONFIG_HOME", Dir.Path().c_str(), 1); }
+  qmtest::TTempDir Dir;
+  const fs::path& Path = Dir.Path();
 };
 
 inline TConfigHome& ConfigHome() {
   static TConfigHome home;
   return home;
-}
-
-inline std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteText(const fs::path& file, const std::string& text) {
-  std::ofstream(file, std::ios::binary) << text;
 }
 
 // Everything written to file descriptor 2 between construction and Text().
@@ -137,7 +124,7 @@ inline std::string GrabToWav(TCDIn& in, const fs::path& out) {
   TWaveOut sink;
   sink.SetInput(&in);
   sink.SetFileName(out.string());
-  EXPECT_TRUE(wavtest::RunToEnd(sink));
+  EXPECT_TRUE(qmtest::RunToEnd(sink));
   return sink.ExceptionMessage;
 }
 

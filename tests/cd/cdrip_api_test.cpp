@@ -9,7 +9,7 @@
 #include "tests/cd/cd_test_support.h"
 
 using namespace cdtest;
-using wavtest::TTempDir;
+using qmtest::TTempDir;
 
 namespace {
 
@@ -21,7 +21,7 @@ class CDRipApiTest : public ::testing::Test {
   void SetUp() override {
     Lib = AcquireCDRipLibrary();
     ASSERT_NE(Lib, nullptr) << "every export of libcdrip.so binds";
-    Disc = MakeDisc(Dir.Path);
+    Disc = MakeDisc(Dir.Path());
     Drive = Lib->AddCDROM(Disc.Cue.c_str());
     ASSERT_GE(Drive, 0);
     ASSERT_EQ(Lib->SetActiveCDROM(Drive), CR_OK);

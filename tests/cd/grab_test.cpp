@@ -19,10 +19,7 @@
 #include "tests/cd/cd_test_support.h"
 
 using namespace cdtest;
-using wavtest::Capture;
-using wavtest::FfmpegDecode;
-using wavtest::Quote;
-using wavtest::TTempDir;
+using namespace qmtest;
 
 namespace {
 
@@ -61,8 +58,8 @@ bool Pump(const std::function<bool()>& done) { return qmtest::PumpUntil(done, st
 
 struct GrabFixture : ::testing::Test {
   GrabFixture() : core(view) {
-    core.Settings.OutputDir = (dir.Path / "out").string();
-    fs::create_directories(dir.Path / "out");
+    core.Settings.OutputDir = (dir.Path() / "out").string();
+    fs::create_directories(dir.Path() / "out");
     // WAV output as the disc holds it.
     core.Settings.SetByName("wavSr", "44100");
     core.Settings.SetByName("wavCh", "2");
@@ -78,7 +75,7 @@ struct GrabFixture : ::testing::Test {
     core.Grab.MGrabStartClick();
     ASSERT_TRUE(Pump([this] { return !core.Driver.Running; }));
   }
-  fs::path Out(const std::string& name) const { return dir.Path / "out" / name; }
+  fs::path Out(const std::string& name) const { return dir.Path() / "out" / name; }
 
   TTempDir dir;
   TRecordingView view;
@@ -92,7 +89,7 @@ std::string Lines(const std::vector<std::string>& lines) {
 }
 
 TEST_F(GrabFixture, GetTracksListsEveryTrackWithItsCaptionLengthAndFormat) {
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   core.Driver.RunMode = kRunModeConvert;
   List(disc);
   ASSERT_EQ(core.Files.Count(), 4);
@@ -118,7 +115,7 @@ TEST_F(GrabFixture, GetTracksListsEveryTrackWithItsCaptionLengthAndFormat) {
   plain.CdText = false;
   plain.DataSectors = 0;
   plain.Name = "plain";
-  List(MakeDisc(dir.Path, plain));
+  List(MakeDisc(dir.Path(), plain));
   ASSERT_EQ(core.Files.Count(), 3);
   EXPECT_EQ(core.Files.Row(0).Caption, "Track 01");
   EXPECT_EQ(core.Files.Row(2).Caption, "Track 03");
@@ -149,7 +146,7 @@ class GrabWavTest : public GrabFixture, public ::testing::WithParamInterface<TGr
 TEST_P(GrabWavTest, EveryAudioTrackGrabsBitExactlyToWav) {
   TDiscSpec spec;
   spec.ByteSwapped = GetParam().ByteSwapped;
-  const TDiscImage disc = MakeDisc(dir.Path, spec);
+  const TDiscImage disc = MakeDisc(dir.Path(), spec);
   // Verification is switched on through the source's own properties.
   core.Components.CDIn1->Paranoid = GetParam().Paranoid;
   core.Components.CDIn1->EnableJitterCorrection = GetParam().Paranoid;
@@ -160,10 +157,10 @@ TEST_P(GrabWavTest, EveryAudioTrackGrabsBitExactlyToWav) {
   for (int t = 0; t < 3; ++t) {
     EXPECT_EQ(view.finished[t].Error, "") << t;
     EXPECT_EQ(view.finished[t].Output, Out(names[t]).string());
-    EXPECT_EQ(Capture("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels "
+    EXPECT_EQ(CommandOutput("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels "
                       "-of csv=p=0 " + Quote(Out(names[t]))),
               "pcm_s16le,44100,2");
-    EXPECT_TRUE(FfmpegDecode(Out(names[t]), "s16le", dir.Path) == disc.Tracks[t]) << names[t];
+    EXPECT_TRUE(FfmpegDecode(Out(names[t]), "s16le") == disc.Tracks[t]) << names[t];
     EXPECT_EQ(core.Files.Row(t).Image, TRowImage::Done);
     EXPECT_FALSE(core.Files.Row(t).Checked);
   }
@@ -185,30 +182,30 @@ INSTANTIATE_TEST_SUITE_P(Modes, GrabWavTest,
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(GrabFixture, ApeGrabsAreBitExactAndCarryTheCDText) {
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   core.Settings.outputType = 4;
   List(disc);
   Grab();
   ASSERT_EQ(view.finished.size(), 3u);
   const fs::path second = Out("02 - Zweite Stra\xC3\x9F" "e.ape");
   EXPECT_EQ(view.finished[1].Error, "");
-  EXPECT_TRUE(FfmpegDecode(second, "s16le", dir.Path) == disc.Tracks[1]);
-  EXPECT_TRUE(FfmpegDecode(Out("03 - Track Title 3.ape"), "s16le", dir.Path) == disc.Tracks[2]);
-  EXPECT_EQ(Capture("ffprobe -v error -show_entries format_tags=title,artist,album,track -of default=nw=1 " +
+  EXPECT_TRUE(FfmpegDecode(second, "s16le") == disc.Tracks[1]);
+  EXPECT_TRUE(FfmpegDecode(Out("03 - Track Title 3.ape"), "s16le") == disc.Tracks[2]);
+  EXPECT_EQ(CommandOutput("ffprobe -v error -show_entries format_tags=title,artist,album,track -of default=nw=1 " +
                     Quote(second)),
             "TAG:Artist=Artist 2\nTAG:Album=Disc Title\nTAG:Title=Zweite Stra\xC3\x9F" "e\nTAG:Track=2");
 }
 
 TEST_F(GrabFixture, Mp3GrabsDecodeAndCarryTheCDTextOrTheTrackNumberAlone) {
-  if (wavtest::Run("/usr/bin/python3 -c 'import mutagen.id3'") != 0) GTEST_SKIP() << "mutagen is not installed";
+  if (qmtest::RunStatus("/usr/bin/python3 -c 'import mutagen.id3'") != 0) GTEST_SKIP() << "mutagen is not installed";
   auto tags = [](const fs::path& file) {
-    return Capture("/usr/bin/python3 -c \"import sys, mutagen.id3\n"
+    return CommandOutput("/usr/bin/python3 -c \"import sys, mutagen.id3\n"
                    "t = mutagen.id3.ID3(sys.argv[1])\n"
                    "for k in sorted(t.keys()): print(k.split(':')[0] + '=' + str(t[k]))\" " +
                    Quote(file) + " 2>&1");
   };
   core.Settings.outputType = 1;
-  List(MakeDisc(dir.Path));
+  List(MakeDisc(dir.Path()));
   // Only track 1.
   core.Files.SetChecked(1, false);
   core.Files.SetChecked(2, false);
@@ -217,16 +214,16 @@ TEST_F(GrabFixture, Mp3GrabsDecodeAndCarryTheCDTextOrTheTrackNumberAlone) {
   const fs::path first = Out("01 - Track Title 1.mp3");
   EXPECT_EQ(view.finished[0].Error, "");
   EXPECT_EQ(tags(first), "TALB=Disc Title\nTIT2=Track Title 1\nTPE1=Artist 1\nTRCK=1");
-  const fs::path decoded = dir.Path / "decoded.wav";
-  ASSERT_EQ(wavtest::Run("lame --quiet --decode " + Quote(first) + " " + Quote(decoded)), 0);
-  EXPECT_EQ(Capture("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 " + Quote(decoded)),
+  const fs::path decoded = dir.Path() / "decoded.wav";
+  ASSERT_EQ(qmtest::RunStatus("lame --quiet --decode " + Quote(first) + " " + Quote(decoded)), 0);
+  EXPECT_EQ(CommandOutput("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 " + Quote(decoded)),
             "44100,2");
 
   // A disc without CD-Text: the track number alone.
   TDiscSpec plain;
   plain.CdText = false;
   plain.Name = "plain";
-  List(MakeDisc(dir.Path, plain));
+  List(MakeDisc(dir.Path(), plain));
   for (int i : {0, 2}) core.Files.SetChecked(i, false);
   Grab();
   ASSERT_EQ(view.finished.size(), 1u);
@@ -235,12 +232,12 @@ TEST_F(GrabFixture, Mp3GrabsDecodeAndCarryTheCDTextOrTheTrackNumberAlone) {
   // A file converted afterwards carries none of the grabbed track's tags:
   // its ID3v1 block is empty.
   core.Settings.asInput = true;
-  const fs::path wav = dir.Path / "song.wav";
-  wavtest::WriteFile(wav, wavtest::PcmWave(2, 44100, 16, std::vector<uint8_t>(44100 * 4, 0)));
+  const fs::path wav = dir.Path() / "song.wav";
+  qmtest::WriteFile(wav, qmtest::PcmWave(2, 44100, 16, std::vector<uint8_t>(44100 * 4, 0)));
   ASSERT_TRUE(core.AddPaths({wav.string()}).empty());
   core.Driver.MStartClick();
   ASSERT_TRUE(Pump([this] { return !core.Driver.Running; }));
-  const std::vector<uint8_t> song = wavtest::ReadFile(dir.Path / "song.mp3");
+  const std::vector<uint8_t> song = qmtest::ReadFile(dir.Path() / "song.mp3");
   ASSERT_GT(song.size(), 128u);
   const std::vector<uint8_t> block(song.end() - 128, song.end());
   EXPECT_EQ(std::string(block.begin(), block.begin() + 3), "TAG");
@@ -248,7 +245,7 @@ TEST_F(GrabFixture, Mp3GrabsDecodeAndCarryTheCDTextOrTheTrackNumberAlone) {
 }
 
 TEST_F(GrabFixture, TheDataTrackIsRefusedAndTheOthersStillGrab) {
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   List(disc);
   core.Files.SetAllChecked(false);
   core.Files.SetChecked(3, true);
@@ -260,11 +257,11 @@ TEST_F(GrabFixture, TheDataTrackIsRefusedAndTheOthersStillGrab) {
   EXPECT_EQ(view.finished[1].Error, "Trying to rip a data track");
   EXPECT_EQ(core.Files.Row(3).Image, TRowImage::Failed);
   EXPECT_TRUE(core.Files.Row(3).Checked) << "a failed row stays checked";
-  EXPECT_TRUE(FfmpegDecode(Out("03 - Track Title 3.wav"), "s16le", dir.Path) == disc.Tracks[2]);
+  EXPECT_TRUE(FfmpegDecode(Out("03 - Track Title 3.wav"), "s16le") == disc.Tracks[2]);
 }
 
 TEST_F(GrabFixture, StopWhileTheSourceIsHeldStartsNoFurtherRowAndStartThenWaitsForTheStoppedRow) {
-  List(MakeDisc(dir.Path));
+  List(MakeDisc(dir.Path()));
   TGate gate;
   gate.SetInput(core.Components.FastResampler1);
   core.Components.AudioConverter1->SetInput(&gate);
@@ -289,8 +286,8 @@ TEST_F(GrabFixture, StopWhileTheSourceIsHeldStartsNoFurtherRowAndStartThenWaitsF
 
   // Stopped again while held: the OnDone that follows ends the run.
   for (int i = 0; i < 3; ++i) core.Files.SetChecked(i, true);
-  fs::remove_all(dir.Path / "out");
-  fs::create_directories(dir.Path / "out");
+  fs::remove_all(dir.Path() / "out");
+  fs::create_directories(dir.Path() / "out");
   TGate second;
   second.SetInput(core.Components.FastResampler1);
   core.Components.AudioConverter1->SetInput(&second);
@@ -321,7 +318,7 @@ TEST_F(GrabFixture, GrabStartWhileTheOutputTypeHasNoSinkOrTheListIsEmptyStartsNo
   EXPECT_TRUE(view.errors.empty());
   EXPECT_TRUE(view.finished.empty());
 
-  List(MakeDisc(dir.Path));
+  List(MakeDisc(dir.Path()));
   core.Settings.outputType = 9;
   core.Grab.MGrabStartClick();
   EXPECT_FALSE(core.Driver.Running);
@@ -330,7 +327,7 @@ TEST_F(GrabFixture, GrabStartWhileTheOutputTypeHasNoSinkOrTheListIsEmptyStartsNo
 }
 
 TEST_F(GrabFixture, AnImageHasNoTrayAndEjectLeavesItListed) {
-  List(MakeDisc(dir.Path));
+  List(MakeDisc(dir.Path()));
   for (auto click : {&TGrabDriver::MEjectClick, &TGrabDriver::MCloseTrayClick}) {
     try {
       (core.Grab.*click)();
@@ -344,9 +341,9 @@ TEST_F(GrabFixture, AnImageHasNoTrayAndEjectLeavesItListed) {
 }
 
 TEST_F(GrabFixture, WithoutAnyDriveGetTracksListsNothingAndSaysSo) {
-  TStderrCapture capture(dir.Path / "stderr.txt");
+  TStderrCapture capture(dir.Path() / "stderr.txt");
   if (!core.Grab.DriveNames().empty()) GTEST_SKIP() << "this machine has a CD drive";
-  WriteText(dir.Path / "a.wav", "");
+  WriteText(dir.Path() / "a.wav", "");
   core.Grab.MGetTracksClick();
   EXPECT_EQ(core.Files.Count(), 0);
   ASSERT_EQ(view.errors.size(), 1u);
@@ -356,7 +353,7 @@ TEST_F(GrabFixture, WithoutAnyDriveGetTracksListsNothingAndSaysSo) {
   EXPECT_TRUE(view.finished.empty());
   EXPECT_THROW(core.Grab.MEjectClick(), EAuException);
   // A name that is no drive is not taken.
-  EXPECT_FALSE(core.Grab.UseDrive((dir.Path / "missing.cue").string()));
+  EXPECT_FALSE(core.Grab.UseDrive((dir.Path() / "missing.cue").string()));
   EXPECT_EQ(capture.Text(), "");
 }
 
@@ -370,7 +367,7 @@ struct TCli {
 
 TCli RunCli(const TTempDir& dir, const std::string& args) {
   TCli r;
-  const fs::path err = dir.Path / "cli-stderr.txt";
+  const fs::path err = dir.Path() / "cli-stderr.txt";
   const std::string command = Quote(QUELLMARK_CLI) + " " + args + " 2>" + Quote(err);
   FILE* pipe = ::popen(command.c_str(), "r");
   char buffer[4096];
@@ -383,7 +380,7 @@ TCli RunCli(const TTempDir& dir, const std::string& args) {
 
 TEST(GrabCliTest, ProbeListsTheTracksAsGetTracksDoes) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
+  const TDiscImage disc = MakeDisc(dir.Path());
   const TCli r = RunCli(dir, "--probe " + Quote(disc.Cue));
   EXPECT_EQ(r.Status, 0) << r.Err;
   const std::string cue = disc.Cue.string();
@@ -392,17 +389,17 @@ TEST(GrabCliTest, ProbeListsTheTracksAsGetTracksDoes) {
                        "03 - Track Title 3\t0:03\t44100 Hz\t16 bps\t" + cue + "#3\n" +
                        "Track 04\t0:02\t44100 Hz\t16 bps\t" + cue + "#4\n");
   EXPECT_EQ(r.Err, "");
-  const TCli missing = RunCli(dir, "--probe " + Quote(dir.Path / "none.cue"));
+  const TCli missing = RunCli(dir, "--probe " + Quote(dir.Path() / "none.cue"));
   EXPECT_EQ(missing.Status, 1);
   EXPECT_EQ(missing.Out, "");
-  EXPECT_NE(missing.Err.find("error: " + (dir.Path / "none.cue").string() + ": not a CD drive"), std::string::npos)
+  EXPECT_NE(missing.Err.find("error: " + (dir.Path() / "none.cue").string() + ": not a CD drive"), std::string::npos)
       << missing.Err;
 }
 
 TEST(GrabCliTest, GrabsTheListedTracksWithDoneAndFailedLines) {
   TTempDir dir;
-  const TDiscImage disc = MakeDisc(dir.Path);
-  const std::string out = (dir.Path / "out").string();
+  const TDiscImage disc = MakeDisc(dir.Path());
+  const std::string out = (dir.Path() / "out").string();
   fs::create_directories(out);
   const std::string settings = "--set OutputDir=" + Quote(out) + " --set wavSr=44100 --set wavCh=2 --set wavBps=16 ";
   // Every audio track by default.
@@ -411,7 +408,7 @@ TEST(GrabCliTest, GrabsTheListedTracksWithDoneAndFailedLines) {
   EXPECT_EQ(r.Out, "done: " + out + "/01 - Track Title 1.wav\ndone: " + out + "/02 - Zweite Stra\xC3\x9F" "e.wav\n" +
                        "done: " + out + "/03 - Track Title 3.wav\n");
   EXPECT_NE(r.Err.find("% - 01 - Track Title 1"), std::string::npos) << r.Err;
-  EXPECT_TRUE(FfmpegDecode(out + "/03 - Track Title 3.wav", "s16le", dir.Path) == disc.Tracks[2]);
+  EXPECT_TRUE(FfmpegDecode(out + "/03 - Track Title 3.wav", "s16le") == disc.Tracks[2]);
 
   // A list with the data track and one the disc does not have.
   r = RunCli(dir, settings + "--grab " + Quote(disc.Cue) + " --tracks 2,4-4,9");
@@ -427,7 +424,7 @@ TEST(GrabCliTest, GrabsTheListedTracksWithDoneAndFailedLines) {
   }
   EXPECT_EQ(RunCli(dir, "--tracks 1 " + Quote(disc.Cue)).Status, 2);
   EXPECT_EQ(RunCli(dir, "--grab " + Quote(disc.Cue) + " " + Quote(disc.Cue)).Status, 2);
-  r = RunCli(dir, "--grab " + Quote(dir.Path / "nowhere.toc"));
+  r = RunCli(dir, "--grab " + Quote(dir.Path() / "nowhere.toc"));
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Out, "");
 }

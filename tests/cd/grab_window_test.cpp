@@ -11,7 +11,6 @@
 #include "converters/audio_converter.h"
 #include "converters/fast_resampler.h"
 #include "tests/app/window_fixture.h"
-#include "tests/app/wav_fixture.h"
 #include "tests/cd/cd_test_support.h"
 
 namespace {
@@ -48,7 +47,7 @@ void UseWavOutput(TWindowFixture& f) {
 void TGrabWindowTest::getTracksFillsTheListAndGivesThePopupBack() {
   TWindowFixture f;
   f.Open();
-  WriteSineWav(f.dir / "a.wav", 44100, 2, 16, 4410);
+  qmtest::WriteSineWav(f.dir / "a.wav", 44100, 2, 16, 4410);
   f.form->OpenPaths({(f.dir / "a.wav").string()});
   QVERIFY(!f.form->ListPopupEnabled());
   const cdtest::TDiscImage disc = cdtest::MakeDisc(f.dir.Path());
@@ -74,7 +73,7 @@ void TGrabWindowTest::getTracksFillsTheListAndGivesThePopupBack() {
   QVERIFY(f.WaitForRunEnd());
   QCOMPARE(f.Image(2), TRowImage::Done);
   const auto out = f.dir / "out" / "03 - Track Title 3.wav";
-  QVERIFY(wavtest::FfmpegDecode(out, "s16le", f.dir.Path()) == disc.Tracks[2]);
+  QVERIFY(qmtest::FfmpegDecode(out, "s16le") == disc.Tracks[2]);
   QCOMPARE(f.form->SelectedTrack, 3);
   QCOMPARE(f.form->StatusBar1->text(), QString());
 }
@@ -176,7 +175,7 @@ void TGrabWindowTest::grabStopReturnsAtOnceAndNoFurtherRowStarts() {
   f.form->MGrabStart->trigger();
   QVERIFY(f.WaitForRunEnd());
   for (int row : {0, 1, 2}) QCOMPARE(f.Image(row), TRowImage::Done);
-  QVERIFY(wavtest::FfmpegDecode(f.dir / "out" / "01 - Track Title 1.wav", "s16le", f.dir.Path()) == disc.Tracks[0]);
+  QVERIFY(qmtest::FfmpegDecode(f.dir / "out" / "01 - Track Title 1.wav", "s16le") == disc.Tracks[0]);
 }
 
 void TGrabWindowTest::anImageOnTheCommandLineIsListedAndEjectDoesNothing() {

@@ -9,7 +9,7 @@
 #include "tests/cd/cd_test_support.h"
 
 using namespace cdtest;
-using wavtest::TTempDir;
+using qmtest::TTempDir;
 
 namespace {
 
@@ -46,14 +46,14 @@ TEST(CDInWithoutLibraryTest, TheComponentSetHasItsCDSourceAndStillConverts) {
   EXPECT_EQ(set.CDIn1->EnableJitterCorrection, false);
   EXPECT_EQ(set.CDIn1->MultiReadCount, 0);
   // A WAV file still converts through the set's WAV sink.
-  wavtest::TGeneratorInput gen(2, 44100, 16, 44100);
+  qmtest::TGeneratorInput gen(2, 44100, 16, 44100);
   TAuFileOut* sink = nullptr;
   for (const auto& c : set.Formats())
     if (c.Sink != nullptr && c.Format->SinkName == "WaveOut1") sink = c.Sink;
   ASSERT_NE(sink, nullptr);
   sink->SetInput(&gen);
   sink->SetFileName((dir / "out.wav").string());
-  ASSERT_TRUE(wavtest::RunToEnd(*sink));
+  ASSERT_TRUE(qmtest::RunToEnd(*sink));
   EXPECT_EQ(sink->ExceptionMessage, "");
   EXPECT_EQ(fs::file_size(dir / "out.wav"), 44u + 44100u * 4u);
   EXPECT_FALSE(fs::exists(g_home.Path / "quellmark" / "cdr.ini"));

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "converters/audio_converter.h"
 #include "pipeline/au_exception.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
-using namespace wavtest;
+using namespace qmtest;
 
 TEST(AudioConverterTest, BothPropertiesZeroPassBytesThrough) {
   TGeneratorInput plain(2, 44100, 16, 5000), through(2, 44100, 16, 5000);

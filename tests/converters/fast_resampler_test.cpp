@@ -9,9 +9,9 @@
 #include "converters/audio_converter.h"
 #include "converters/fast_resampler.h"
 #include "pipeline/au_exception.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
-using namespace wavtest;
+using namespace qmtest;
 
 namespace {
 
@@ -179,9 +179,10 @@ TEST(FastResamplerTest, AliasRejectionOfFifteenKilohertz) {
 // The WAV path of the main window with its default settings: 44100 Hz 16-bit
 // stereo in, 22050 Hz 8-bit mono out, read back by sox.
 TEST(FastResamplerTest, DefaultWavChainWritesWhatSoxReads) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe", "soxi");
   TTempDir dir;
   const auto src = dir / "in.wav";
-  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=1", "-ac 2 -c:a pcm_s16le", src);
+  FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=1", "-ac 2 -c:a pcm_s16le", src);
   TWaveIn in;
   in.SetFileName(src.string());
   TFastResampler rs;

@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "app/conversion_driver.h"
-#include "temp_dir.h"
-#include "wav_fixture.h"
+#include "tests/support/support.h"
+
+using namespace qmtest;
 
 namespace fs = std::filesystem;
 
@@ -34,13 +35,10 @@ struct TRun {
   std::string err;
 };
 
-// Runs a command line through the shell, its standard error caught in a file.
-TRun Shell(const std::string& command, const fs::path& scratch) {
-  TRun r;
-  const fs::path errFile = scratch / "stderr.txt";
-  r.out = RunCommand(command + " 2>" + Quote(errFile.string()), &r.status);
-  r.err = TTempDir::ReadText(errFile);
-  return r;
+// Runs a command line through the shell.
+TRun Shell(const std::string& command) {
+  const TRunResult run = RunShell(command);
+  return {run.Status, run.Out, run.Err};
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -103,8 +101,7 @@ class InstallTest : public ::testing::Test {
     dir_ = new TTempDir;
     const fs::path stage = *dir_ / "stage";
     install_ = Shell("DESTDIR=" + Quote(stage.string()) + " " + Quote(QUELLMARK_CMAKE) + " --install " +
-                       Quote(kBuildDir.string()) + " --prefix /usr",
-                   dir_->Path());
+                     Quote(kBuildDir.string()) + " --prefix /usr");
     // The tree works wherever it is put.
     std::error_code ec;
     fs::create_directories(*dir_ / "elsewhere", ec);
@@ -127,7 +124,7 @@ class InstallTest : public ::testing::Test {
       if (const char* value = std::getenv(passed)) command += std::string(" ") + passed + "=" + Quote(value);
     }
     if (!env.empty()) command += " " + env;
-    return Shell(command + " " + Quote((Prefix() / "bin" / program).string()) + " " + args, Scratch());
+    return Shell(command + " " + Quote((Prefix() / "bin" / program).string()) + " " + args);
   }
 
   void SetUp() override { ASSERT_EQ(install_.status, 0) << install_.out << install_.err; }
@@ -140,21 +137,23 @@ TTempDir* InstallTest::dir_ = nullptr;
 TRun InstallTest::install_;
 
 TEST_F(InstallTest, TreeHoldsTheProgramsTheirCodecLibrariesAndTheirData) {
+  QM_REQUIRE_TOOLS("readelf");
   EXPECT_EQ(FilesBelow(Prefix()), ExpectedFiles());
   for (const char* language : {"English.ini", "Russian.ini"}) {
-    EXPECT_EQ(TTempDir::ReadText(Prefix() / "share/quellmark/language" / language),
-              TTempDir::ReadText(fs::path(QUELLMARK_SOURCE_DIR) / "language" / language));
+    EXPECT_EQ(ReadText(Prefix() / "share/quellmark/language" / language),
+              ReadText(fs::path(QUELLMARK_SOURCE_DIR) / "language" / language));
   }
   // No program keeps a search path into the build tree.
   for (const std::string& file : ExpectedFiles()) {
     if (file.rfind("bin/", 0) != 0 && file.rfind("lib/", 0) != 0) continue;
-    const std::string dynamic = RunCommand("readelf -d " + Quote((Prefix() / file).string()));
+    const std::string dynamic = RunShell("readelf -d " + Quote((Prefix() / file).string())).Out;
     EXPECT_NE(dynamic.find("NEEDED"), std::string::npos) << file;
     EXPECT_EQ(dynamic.find(kBuildDir.string()), std::string::npos) << file << "\n" << dynamic;
   }
 }
 
 TEST_F(InstallTest, InstalledCliProbesAndConvertsWavAndApeFromTheMovedTree) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe");
   const fs::path in = Scratch() / "music";
   const fs::path source = in / "tone.wav";
   WriteSineWav(source, 44100, 2, 16, 44100 * 2);
@@ -184,7 +183,7 @@ TEST_F(InstallTest, InstalledCliProbesAndConvertsWavAndApeFromTheMovedTree) {
   EXPECT_EQ(r.err.find(kBuildDir.string()), std::string::npos);
   EXPECT_EQ(ProbeStream(out / "tone.ape"), "ape|44100|2|0");
   const auto pcm = [](const fs::path& file) {
-    return RunCommand("ffmpeg -v error -i " + Quote(file.string()) + " -f s16le - | md5sum");
+    return RunShell("ffmpeg -v error -i " + Quote(file.string()) + " -f s16le - | md5sum").Out;
   };
   EXPECT_EQ(pcm(out / "tone.ape"), pcm(source));
 
@@ -203,7 +202,7 @@ TEST_F(InstallTest, ManualPagesRenderAndNameEveryOption) {
   if (QUELLMARK_WITH_WINDOW) programs.push_back("quellmark");
   for (const std::string& program : programs) {
     const fs::path page = Prefix() / "share/man/man1" / (program + ".1.gz");
-    const TRun man = Shell("MANWIDTH=80 man --warnings -l " + Quote(page.string()), Scratch());
+    const TRun man = Shell("MANWIDTH=80 man --warnings -l " + Quote(page.string()));
     EXPECT_EQ(man.status, 0) << program;
     EXPECT_EQ(man.err, "") << program;
     EXPECT_NE(man.out.find("NAME"), std::string::npos) << man.out;
@@ -230,12 +229,13 @@ TEST_F(InstallTest, ManualPagesRenderAndNameEveryOption) {
 }
 
 TEST_F(InstallTest, DesktopEntryIconAndMetainfoValidate) {
+  QM_REQUIRE_TOOLS("appstreamcli", "desktop-file-validate", "ffprobe");
   if (!QUELLMARK_WITH_WINDOW) GTEST_SKIP() << "built without the window";
   const fs::path entryFile = Prefix() / "share/applications" / (kId + ".desktop");
-  const TRun validate = Shell("desktop-file-validate " + Quote(entryFile.string()), Scratch());
+  const TRun validate = Shell("desktop-file-validate " + Quote(entryFile.string()));
   EXPECT_EQ(validate.status, 0) << validate.out << validate.err;
   EXPECT_EQ(validate.out + validate.err, "");
-  const std::string entry = TTempDir::ReadText(entryFile);
+  const std::string entry = ReadText(entryFile);
   EXPECT_EQ(DesktopKey(entry, "Exec"), "quellmark %F");
   EXPECT_EQ(DesktopKey(entry, "Icon"), kId);
   EXPECT_TRUE(fs::is_regular_file(Prefix() / "bin" / DesktopKey(entry, "TryExec")));
@@ -243,7 +243,7 @@ TEST_F(InstallTest, DesktopEntryIconAndMetainfoValidate) {
   // File managers offer the program for every extension the catalog reads:
   // each has a MIME type the entry names, as shared-mime-info maps them.
   const std::vector<std::string> mimeTypes = Split(DesktopKey(entry, "MimeType"), ';');
-  const std::string globs = TTempDir::ReadText("/usr/share/mime/globs2");
+  const std::string globs = ReadText("/usr/share/mime/globs2");
   ASSERT_FALSE(globs.empty()) << "shared-mime-info is not installed";
   const TRun formats = RunInstalled("quellmark-cli", "--list-formats");
   ASSERT_EQ(formats.status, 0);
@@ -267,15 +267,15 @@ TEST_F(InstallTest, DesktopEntryIconAndMetainfoValidate) {
   for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
     const std::string folder = std::to_string(size) + "x" + std::to_string(size);
     const fs::path png = Prefix() / "share/icons/hicolor" / folder / "apps" / (kId + ".png");
-    EXPECT_EQ(RunCommand("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " +
-                         Quote(png.string())),
+    EXPECT_EQ(RunShell("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " +
+                         Quote(png.string())).Out,
               "png," + std::to_string(size) + "," + std::to_string(size) + "\n");
   }
 
   const fs::path metainfo = Prefix() / "share/metainfo" / (kId + ".metainfo.xml");
-  const TRun appstream = Shell("appstreamcli validate --no-net " + Quote(metainfo.string()), Scratch());
+  const TRun appstream = Shell("appstreamcli validate --no-net " + Quote(metainfo.string()));
   EXPECT_EQ(appstream.status, 0) << appstream.out << appstream.err;
-  const std::string xml = TTempDir::ReadText(metainfo);
+  const std::string xml = ReadText(metainfo);
   EXPECT_NE(xml.find("<id>" + kId + "</id>"), std::string::npos);
   EXPECT_NE(xml.find("<launchable type=\"desktop-id\">" + kId + ".desktop</launchable>"), std::string::npos);
   EXPECT_NE(xml.find("<screenshot type=\"default\">"), std::string::npos);
@@ -298,17 +298,17 @@ TEST_F(InstallTest, InstalledWindowAnswersVersionAndHelpWithoutADisplay) {
 // The package: cpack -G DEB over the same install rules, its control data
 // and files read back with dpkg-deb.
 TEST_F(InstallTest, DebianPackageHoldsTheTreeAndItsDependencies) {
+  QM_REQUIRE_TOOLS("dpkg-deb", "ffprobe");
   if (!QUELLMARK_CHECK_PACKAGE) GTEST_SKIP() << "no package from a sanitizer build";
   const fs::path out = Scratch() / "package";
   const TRun cpack = Shell("cd " + Quote(kBuildDir.string()) + " && " + Quote(QUELLMARK_CPACK) +
-                             " -G DEB -B " + Quote(out.string()),
-                         Scratch());
+                             " -G DEB -B " + Quote(out.string()));
   ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
-  const std::string arch = Split(RunCommand("dpkg --print-architecture"), '\n').at(0);
+  const std::string arch = Split(RunShell("dpkg --print-architecture").Out, '\n').at(0);
   const fs::path deb = out / (std::string("quellmark_") + kAppVersion + "_" + arch + ".deb");
   ASSERT_TRUE(fs::is_regular_file(deb)) << cpack.out;
 
-  const std::string info = RunCommand("dpkg-deb --info " + Quote(deb.string()));
+  const std::string info = RunShell("dpkg-deb --info " + Quote(deb.string())).Out;
   std::cout << info;
   EXPECT_NE(info.find(" Package: quellmark\n"), std::string::npos);
   EXPECT_NE(info.find(std::string(" Version: ") + kAppVersion + "\n"), std::string::npos);
@@ -323,7 +323,7 @@ TEST_F(InstallTest, DebianPackageHoldsTheTreeAndItsDependencies) {
   for (const std::string& package : needed) EXPECT_NE(depends.find(package), std::string::npos) << depends;
   EXPECT_NE(info.find(" Recommends: libmp3lame0"), std::string::npos);
 
-  const std::string contents = RunCommand("dpkg-deb --contents " + Quote(deb.string()));
+  const std::string contents = RunShell("dpkg-deb --contents " + Quote(deb.string())).Out;
   std::cout << contents;
   std::set<std::string> files;
   for (const std::string& line : Lines(contents)) {
@@ -334,12 +334,11 @@ TEST_F(InstallTest, DebianPackageHoldsTheTreeAndItsDependencies) {
 
   // Unpacked elsewhere, its programs run.
   const fs::path unpacked = Scratch() / "unpacked";
-  ASSERT_EQ(Shell("dpkg-deb -x " + Quote(deb.string()) + " " + Quote(unpacked.string()), Scratch()).status, 0);
+  ASSERT_EQ(Shell("dpkg-deb -x " + Quote(deb.string()) + " " + Quote(unpacked.string())).status, 0);
   const fs::path source = Scratch() / "deb-music" / "a.wav";
   WriteSineWav(source, 8000, 1, 16, 8000);
   const TRun ape = Shell(Quote((unpacked / "usr/bin/quellmark-cli").string()) + " --set outputType=4 " +
-                           Quote(source.string()),
-                       Scratch());
+                           Quote(source.string()));
   EXPECT_EQ(ape.status, 0) << ape.err;
   EXPECT_EQ(ProbeStream(source.parent_path() / "a.ape"), "ape|8000|1|0");
 }

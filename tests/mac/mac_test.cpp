@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "codecs/mac_in.h"
 #include "codecs/mac_out.h"
 #include "platform/text_codec.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
-using namespace wavtest;
+using namespace qmtest;
 
 namespace {
 
@@ -29,6 +31,7 @@ std::vector<uint8_t> Generated(int channels, int bits, int64_t frames) {
 }
 
 TEST(MacOutTest, EncodesWhatFfmpegAndTheReaderDecodeExactly) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   for (auto [channels, bits, level] : {std::tuple{2, 16, 2000}, std::tuple{1, 24, 5000}, std::tuple{2, 8, 1000}}) {
     const auto file = dir / ("out" + std::to_string(level) + ".ape");
@@ -39,7 +42,7 @@ TEST(MacOutTest, EncodesWhatFfmpegAndTheReaderDecodeExactly) {
     ASSERT_TRUE(RunToEnd(w.Out));
     EXPECT_EQ(w.Out.ExceptionMessage, "");
     const auto expected = Generated(channels, bits, frames);
-    EXPECT_TRUE(FfmpegDecode(file, bits == 8 ? "u8" : bits == 16 ? "s16le" : "s24le", dir.Path) == expected);
+    EXPECT_TRUE(FfmpegDecode(file, bits == 8 ? "u8" : bits == 16 ? "s16le" : "s24le") == expected);
 
     TMACIn in;
     in.SetFileName(file.string());
@@ -55,6 +58,7 @@ TEST(MacOutTest, EncodesWhatFfmpegAndTheReaderDecodeExactly) {
 }
 
 TEST(MacOutTest, TagsGoInOnlyWhenTheContainerIsNotEmpty) {
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   const auto file = dir / "tagged.ape";
   {
@@ -71,7 +75,7 @@ TEST(MacOutTest, TagsGoInOnlyWhenTheContainerIsNotEmpty) {
     ASSERT_TRUE(RunToEnd(w.Out));
   }
   const std::string probed =
-      Capture("ffprobe -v error -show_entries format_tags=title,artist -of default=noprint_wrappers=1 " + Quote(file));
+      CommandOutput("ffprobe -v error -show_entries format_tags=title,artist -of default=noprint_wrappers=1 " + Quote(file));
   EXPECT_NE(probed.find("TAG:Title=Tïtle"), std::string::npos) << probed;
   EXPECT_NE(probed.find("TAG:Artist=Ärtist"), std::string::npos) << probed;
   TMACIn in;

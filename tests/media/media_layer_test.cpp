@@ -57,7 +57,7 @@ TEST_F(MediaReaderTest, DecodesMp3AndWmaAsFfmpegDoes) {
     EXPECT_EQ(own.SampleRate, std::stoi(Probe(file, "sample_rate")));
     EXPECT_EQ(own.Channels, std::stoi(Probe(file, "channels")));
     EXPECT_EQ(own.BitsPerSample, 16);
-    EXPECT_EQ(DecodeAll(reader, own), FfmpegDecode(file, "s16le", Dir.Path));
+    EXPECT_EQ(DecodeAll(reader, own), FfmpegDecode(file, "s16le"));
   }
 }
 
@@ -78,7 +78,7 @@ TEST_F(MediaReaderTest, DiscreteOutputAndSpeakerConfigWidenTheFormats) {
   // are the stereo mixed up by libswresample, so front left and right carry
   // the signal.
   const auto wide = DecodeAll(reader, {2, 48000, 24});
-  const auto ref = FfmpegDecode(file, "s32le", Dir.Path);
+  const auto ref = FfmpegDecode(file, "s32le");
   ASSERT_EQ(wide.size() / 3, ref.size() / 4);
   for (std::size_t i = 0; i < ref.size() / 4; i += 997) ASSERT_EQ(0, std::memcmp(&wide[3 * i], &ref[4 * i + 1], 3));
 
@@ -125,7 +125,7 @@ TEST_F(MediaReaderTest, OpensFromTheStreamPositionSoLeadingBytesCanBeSkipped) {
   ASSERT_EQ(bytes.Seek(30, media::TMediaByteStream::TOrigin::Begin), 30);
   TMediaReader reader;
   ASSERT_TRUE(reader.OpenStream(bytes));
-  EXPECT_EQ(DecodeAll(reader, reader.CurrentFormat(0)), FfmpegDecode(mp3, "s16le", Dir.Path));
+  EXPECT_EQ(DecodeAll(reader, reader.CurrentFormat(0)), FfmpegDecode(mp3, "s16le"));
 }
 
 TEST_F(MediaReaderTest, RangeStartLandsWithinTenMilliseconds) {
@@ -134,7 +134,7 @@ TEST_F(MediaReaderTest, RangeStartLandsWithinTenMilliseconds) {
        {MakeLameMp3(Dir, "c.mp3", wav, "-b 128"), MakeLameMp3(Dir, "v.mp3", wav, "-V 2"),
         Encode(Dir, "w.wma", wav, "-c:a wmav2 -b:a 128k")}) {
     SCOPED_TRACE(file.filename().string());
-    const auto full = AsInt16(FfmpegDecode(file, "s16le", Dir.Path));
+    const auto full = AsInt16(FfmpegDecode(file, "s16le"));
     TBytes bytes(ReadFile(file));
     TMediaReader reader;
     ASSERT_TRUE(reader.OpenStream(bytes));
@@ -207,7 +207,7 @@ class MediaWriterTest : public ::testing::Test {
 
 TEST_F(MediaWriterTest, WritesWmaV2WithAttributesThatFfmpegReads) {
   const fs::path wav = MakeWav(Dir, "in.wav", 44100, 2, 2.0, 24);
-  const auto pcm = FfmpegDecode(wav, "s24le", Dir.Path);
+  const auto pcm = FfmpegDecode(wav, "s24le");
   const fs::path out = Dir / "out.wma";
   media::TMediaWriter writer;
   ASSERT_TRUE(writer.OpenFile(out));
@@ -233,7 +233,7 @@ TEST_F(MediaWriterTest, WritesWmaV2WithAttributesThatFfmpegReads) {
   EXPECT_EQ(Probe(out, "channels"), "2");
   EXPECT_EQ(ProbeTag(out, "title"), "Tïtle");
   EXPECT_EQ(ProbeTag(out, "WM/Year"), "2001");
-  const auto decoded = FfmpegDecode(out, "s16le", Dir.Path);
+  const auto decoded = FfmpegDecode(out, "s16le");
   const long frames = static_cast<long>(decoded.size() / 4);
   EXPECT_NEAR(frames, 88200 - 2048, 2048);
 }

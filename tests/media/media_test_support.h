@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "platform/media_reader.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
 namespace mediatest {
 
-using namespace wavtest;
+using namespace qmtest;
 
 class TBytes : public media::TMediaByteStream {
  public:
@@ -44,7 +44,7 @@ inline fs::path MakeWav(const TTempDir& dir, const std::string& name, int rate, 
                         int bits = 16) {
   const fs::path out = dir / name;
   const std::string codec = bits == 16 ? "pcm_s16le" : bits == 24 ? "pcm_s24le" : bits == 32 ? "pcm_s32le" : "pcm_u8";
-  Ffmpeg("aevalsrc=0.5*sin(2*PI*440*t)*(1+0.3*sin(2*PI*3*t))|0.4*sin(2*PI*660*t):s=" + std::to_string(rate) +
+  FfmpegGenerate("aevalsrc=0.5*sin(2*PI*440*t)*(1+0.3*sin(2*PI*3*t))|0.4*sin(2*PI*660*t):s=" + std::to_string(rate) +
              ":d=" + std::to_string(seconds),
          "-ac " + std::to_string(channels) + " -c:a " + codec, out);
   return out;
@@ -55,7 +55,7 @@ inline fs::path MakeLameMp3(const TTempDir& dir, const std::string& name, const 
                             const std::string& options) {
   const fs::path out = dir / name;
   const std::string cmd = "lame --quiet " + options + " " + Quote(wav) + " " + Quote(out);
-  EXPECT_EQ(Run(cmd), 0) << cmd;
+  EXPECT_EQ(RunStatus(cmd), 0) << cmd;
   return out;
 }
 
@@ -63,18 +63,18 @@ inline fs::path MakeLameMp3(const TTempDir& dir, const std::string& name, const 
 inline fs::path Encode(const TTempDir& dir, const std::string& name, const fs::path& wav, const std::string& options) {
   const fs::path out = dir / name;
   const std::string cmd = "ffmpeg -nostdin -v error -y -i " + Quote(wav) + " " + options + " " + Quote(out);
-  EXPECT_EQ(Run(cmd), 0) << cmd;
+  EXPECT_EQ(RunStatus(cmd), 0) << cmd;
   return out;
 }
 
 // One format tag of an ffprobe'd file.
 inline std::string ProbeTag(const fs::path& file, const std::string& tag) {
-  return Capture("ffprobe -v error -show_entries format_tags=" + tag + " -of default=noprint_wrappers=1:nokey=1 " +
+  return CommandOutput("ffprobe -v error -show_entries format_tags=" + tag + " -of default=noprint_wrappers=1:nokey=1 " +
                  Quote(file));
 }
 
 inline std::string ProbeFormat(const fs::path& file, const std::string& field) {
-  return Capture("ffprobe -v error -show_entries format=" + field + " -of default=noprint_wrappers=1:nokey=1 " +
+  return CommandOutput("ffprobe -v error -show_entries format=" + field + " -of default=noprint_wrappers=1:nokey=1 " +
                  Quote(file));
 }
 

@@ -59,7 +59,7 @@ TEST_F(WmInTest, ProbesAndDeliversFfmpegsDecodeOfEveryFile) {
     std::string probed = Probe(c.File, "bit_rate");
     if (probed == "N/A" || probed.empty()) probed = ProbeFormat(c.File, "bit_rate");
     EXPECT_EQ(in->Bitrate(), std::stoul(probed));
-    EXPECT_EQ(wavtest::ReadAll(*in), FfmpegDecode(c.File, "s16le", Dir.Path));
+    EXPECT_EQ(qmtest::ReadAll(*in), FfmpegDecode(c.File, "s16le"));
   }
 }
 
@@ -74,8 +74,8 @@ TEST_F(WmInTest, Mp3ToWavHoldsExactlyTheDecodedSamples) {
   out.SetFileName((Dir / "out.wav").string());
   ASSERT_TRUE(RunToEnd(out));
   EXPECT_EQ(out.ExceptionMessage, "");
-  EXPECT_EQ(FfmpegDecode(Dir / "out.wav", "s16le", Dir.Path), FfmpegDecode(mp3, "s16le", Dir.Path));
-  EXPECT_EQ(fs::file_size(Dir / "out.wav"), 44 + FfmpegDecode(mp3, "s16le", Dir.Path).size());
+  EXPECT_EQ(FfmpegDecode(Dir / "out.wav", "s16le"), FfmpegDecode(mp3, "s16le"));
+  EXPECT_EQ(fs::file_size(Dir / "out.wav"), 44 + FfmpegDecode(mp3, "s16le").size());
 }
 
 TEST_F(WmInTest, AttributesLandInTheId3v2Container) {
@@ -90,7 +90,7 @@ TEST_F(WmInTest, AttributesLandInTheId3v2Container) {
       "t.add(TCOP(encoding=3, text='Notice'))\n"
       "t.save('" + mp3.string() + "')\n";
   WriteFile(Dir / "tag.py", std::vector<uint8_t>(script.begin(), script.end()));
-  ASSERT_EQ(wavtest::Run("/usr/bin/python3 " + Quote(Dir / "tag.py")), 0);
+  ASSERT_EQ(qmtest::RunStatus("/usr/bin/python3 " + Quote(Dir / "tag.py")), 0);
   const fs::path wma = Encode(Dir, "t.wma", wav,
                               "-c:a wmav2 -metadata title=Ступени -metadata artist=Band -metadata album=Disc "
                               "-metadata genre=Rock -metadata WM/Track=7 -metadata WM/Year=1999 "
@@ -114,13 +114,13 @@ TEST_F(WmInTest, StartSampleLandsWithinTenMilliseconds) {
   const fs::path wav = MakeWav(Dir, "a.wav", 44100, 2, 6.0);
   for (const fs::path& file : {MakeLameMp3(Dir, "a.mp3", wav, "-b 192"), Encode(Dir, "a.wma", wav, "-c:a wmav2")}) {
     SCOPED_TRACE(file.filename().string());
-    const auto full = AsInt16(FfmpegDecode(file, "s16le", Dir.Path));
+    const auto full = AsInt16(FfmpegDecode(file, "s16le"));
     std::unique_ptr<TWMIn> in(file.extension() == ".mp3" ? new TMP3In : new TWMIn);
     in->SetFileName(file.string());
     const int64_t start = 2 * 44100 + 12345;
     in->StartSample = start;
     in->EndSample = start + 44099;
-    const auto part = AsInt16(wavtest::ReadAll(*in));
+    const auto part = AsInt16(qmtest::ReadAll(*in));
     // The range's end is exact: one second of frames.
     EXPECT_EQ(part.size(), 44100u * 2);
     EXPECT_NE(MatchOffset(full, part, 2, start, 441, 8192, 4000), -1000000);
@@ -146,8 +146,8 @@ TEST_F(WmInTest, ChannelSettingsSelectTheirFormats) {
   in.SetOutputChannels(TChannelsNumber::cnMonoOrStereo);
   in.SetHighPrecision(false);
   EXPECT_EQ(in.BitsPerSample(), 16);
-  const auto pcm = wavtest::ReadAll(in);
-  EXPECT_EQ(pcm, FfmpegDecode(mp3, "s16le", Dir.Path));
+  const auto pcm = qmtest::ReadAll(in);
+  EXPECT_EQ(pcm, FfmpegDecode(mp3, "s16le"));
 }
 
 TEST_F(WmInTest, HostileFilesAreInvalidOrEndNeverHang) {
@@ -180,7 +180,7 @@ TEST_F(WmInTest, HostileFilesAreInvalidOrEndNeverHang) {
     (void)in->Bitrate();
     (void)in->Id3v2Tags();
     if (in->Valid) {
-      const auto pcm = wavtest::ReadAll(*in);
+      const auto pcm = qmtest::ReadAll(*in);
       if (name.starts_with("truncated")) {
         EXPECT_GT(pcm.size(), 0u);
       }

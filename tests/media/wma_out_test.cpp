@@ -67,7 +67,7 @@ TEST_F(WmaOutTest, WritesWmaThatFfmpegDecodesWithTheInputsFormatAndTags) {
     EXPECT_EQ(ProbeTag(wma, "WM/Year"), "1999");
     EXPECT_EQ(ProbeTag(wma, "WM/Track"), "7");
     EXPECT_EQ(ProbeTag(wma, "copyright"), "Notice");
-    const long frames = static_cast<long>(FfmpegDecode(wma, "s16le", Dir.Path).size() / (2 * channels));
+    const long frames = static_cast<long>(FfmpegDecode(wma, "s16le").size() / (2 * channels));
     // The encoder's priming takes 2048 frames; the last frame is padded.
     EXPECT_NEAR(frames, 2 * rate - 2048, 2048);
     ASSERT_TRUE(Chosen);
@@ -164,11 +164,11 @@ TEST_F(WmaOutTest, StreamedOutputServesOneClientOnTheLoopback) {
   ASSERT_NE(out.Port, 0u);
   const std::string url = "http://127.0.0.1:" + std::to_string(out.Port);
   auto probe = std::async(std::launch::async, [&] {
-    return Capture("ffprobe -v error -show_entries stream=codec_name,channels,sample_rate -of csv=p=0 " + url);
+    return CommandOutput("ffprobe -v error -show_entries stream=codec_name,channels,sample_rate -of csv=p=0 " + url);
   });
   ASSERT_TRUE(qmtest::PumpUntil([&] { return connected.load() == 1; }, std::chrono::seconds(20)));
   // A second client is turned away while the first is served.
-  const std::string refused = Capture("curl -s -o /dev/null -w '%{http_code}' " + url + " 2>/dev/null");
+  const std::string refused = CommandOutput("curl -s -o /dev/null -w '%{http_code}' " + url + " 2>/dev/null");
   EXPECT_EQ(refused, "403");
   in.Hold.Release();
   ASSERT_TRUE(qmtest::PumpUntil([&] { return done; }, std::chrono::seconds(60)));

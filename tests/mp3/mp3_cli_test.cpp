@@ -2,8 +2,6 @@
 // a WAV source at the bit rate "Bitrate" names by its text.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include "mp3_test_support.h"
 
 using namespace mp3test;
@@ -18,21 +16,14 @@ struct TCliResult {
 };
 
 TCliResult RunCli(const std::string& args) {
-  TCliResult r;
-  if (FILE* pipe = ::popen((Quote(fs::path(QUELLMARK_CLI)) + " " + args + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.Out.append(buffer, got);
-    const int rc = ::pclose(pipe);
-    r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  return r;
+  const TRunResult r = RunShell(Quote(fs::path(QUELLMARK_CLI)) + " " + args);
+  return {r.Status, r.Out};
 }
 
 int32_t Tone(int64_t f, int c) { return static_cast<int32_t>(12000 * std::sin(0.03 * static_cast<double>(f) * (c + 1))); }
 
 std::string ProbeLine(const fs::path& file) {
-  return Capture("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate "
+  return CommandOutput("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate "
                  "-of csv=p=0:s='|' " +
                  Quote(file));
 }
@@ -40,7 +31,7 @@ std::string ProbeLine(const fs::path& file) {
 }  // namespace
 
 TEST(Mp3Cli, OutputTypeOneWritesAnMp3AtTheBitrateByItsText) {
-  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   const fs::path wav = dir / "song.wav";
   WriteWav(wav, 44100, 2, 16, 44100, Tone);

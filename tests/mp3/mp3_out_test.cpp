@@ -58,7 +58,7 @@ struct TRun {
 
 // "codec|rate|channels|bit rate" by ffprobe.
 std::string ProbeLine(const fs::path& file) {
-  return Capture("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate "
+  return CommandOutput("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate "
                  "-of csv=p=0:s='|' " +
                  Quote(file));
 }
@@ -74,7 +74,7 @@ double MeanKbps(const TStreamLayout& s) {
 // ---- What the frames say --------------------------------------------------------
 
 TEST(Mp3Out, EveryCbrRateIsWhatFfprobeAndEveryFrameSay) {
-  if (!HaveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   for (int channels : {1, 2}) {
     for (int b = static_cast<int>(TMP3BitRate::mbrAuto); b <= static_cast<int>(TMP3BitRate::mbr320); ++b) {
@@ -104,6 +104,7 @@ TEST(Mp3Out, EveryCbrRateIsWhatFfprobeAndEveryFrameSay) {
 }
 
 TEST(Mp3Out, FramesCarryTheChannelModeAndTheFlagsAsked) {
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   struct TCase {
     int Channels;
@@ -156,6 +157,7 @@ TEST(Mp3Out, NoBitReservoirUnlessItIsEnabled) {
 }
 
 TEST(Mp3Out, VbrAndAbrStreamsHaveTheirHeaderAndTheirRates) {
+  QM_REQUIRE_TOOLS("ffprobe");
   TTempDir dir;
   auto encode = [&](const char* name, TMP3Quality quality, TMP3BitRate average) {
     TRun run(2, 16, 2 * kRate);
@@ -197,6 +199,7 @@ TEST(Mp3Out, VbrAndAbrStreamsHaveTheirHeaderAndTheirRates) {
 }
 
 TEST(Mp3Out, DecodesToTheSourceLengthWithinTheEncoderDelayAndPadding) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const bool lame = HaveTool("lame");
   for (int channels : {1, 2}) {
@@ -215,9 +218,9 @@ TEST(Mp3Out, DecodesToTheSourceLengthWithinTheEncoderDelayAndPadding) {
     EXPECT_EQ(xing->Delay, 576);
     EXPECT_EQ(static_cast<int64_t>(*xing->Frames) * 1152, frames + xing->Delay + xing->Padding);
     // Decoders that read the tag give back exactly the source's frames.
-    EXPECT_EQ(static_cast<int64_t>(FfmpegFloat(dir / "vbr.mp3", dir.Path).size()) / channels, frames);
+    EXPECT_EQ(static_cast<int64_t>(FfmpegFloat(dir / "vbr.mp3").size()) / channels, frames);
     if (lame) {
-      EXPECT_EQ(LameDecodedFrames(dir / "vbr.mp3", dir.Path, channels), frames);
+      EXPECT_EQ(LameDecodedFrames(dir / "vbr.mp3", channels), frames);
     }
 
     // CBR has no tag: decoders give the delay and padding too, as much as
@@ -227,17 +230,17 @@ TEST(Mp3Out, DecodesToTheSourceLengthWithinTheEncoderDelayAndPadding) {
     ASSERT_TRUE(cbr.Write(dir / "cbr.mp3")) << cbr.Out.ExceptionMessage;
     const TStreamLayout cs = ParseStream(ReadFile(dir / "cbr.mp3"));
     EXPECT_EQ(cs.Frames.size(), *xing->Frames);
-    const int64_t decoded = static_cast<int64_t>(FfmpegFloat(dir / "cbr.mp3", dir.Path).size()) / channels;
+    const int64_t decoded = static_cast<int64_t>(FfmpegFloat(dir / "cbr.mp3").size()) / channels;
     EXPECT_EQ(decoded, frames + xing->Delay + xing->Padding);
     // lame skips the decoder's own delay of 529 frames.
     if (lame) {
-      EXPECT_EQ(LameDecodedFrames(dir / "cbr.mp3", dir.Path, channels), decoded - 529);
+      EXPECT_EQ(LameDecodedFrames(dir / "cbr.mp3", channels), decoded - 529);
     }
   }
 }
 
 TEST(Mp3Out, WritesTheFramesOfTheLameToolWithTheMatchingSwitches) {
-  if (!HaveTool("lame")) GTEST_SKIP() << "lame is not installed";
+  QM_REQUIRE_TOOLS("lame");
   TTempDir dir;
   struct TCase {
     const char* Name;
@@ -300,7 +303,9 @@ TEST(Mp3Out, WritesTheFramesOfTheLameToolWithTheMatchingSwitches) {
       ASSERT_TRUE(RunToEnd(out));
       ASSERT_EQ(out.ExceptionMessage, "");
     }
-    ASSERT_EQ(wavtest::Run("lame --quiet " + std::string(c.Switches) + " " + Quote(wav) + " " + Quote(dir / "lame.mp3")), 0);
+    const std::string lame = "lame --quiet " + std::string(c.Switches) + " " + Quote(wav) + " " + Quote(dir / "lame.mp3");
+    const TRunResult encoded = RunShell(lame);
+    ASSERT_TRUE(encoded.Ok()) << lame << "\n" << encoded.Err;
     const auto ours = ReadFile(dir / "ours.mp3");
     const auto theirs = ReadFile(dir / "lame.mp3");
     ASSERT_EQ(ours.size(), theirs.size() + kId3v1BlockSize);
@@ -321,6 +326,7 @@ TEST(Mp3Out, WritesTheFramesOfTheLameToolWithTheMatchingSwitches) {
 // ---- Sample widths and channels ---------------------------------------------------
 
 TEST(Mp3OutWidths, EveryWidthDecodesToTheSameSine) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const int64_t frames = kRate;
   const std::size_t margin = 4000;
@@ -336,7 +342,7 @@ TEST(Mp3OutWidths, EveryWidthDecodesToTheSameSine) {
       run.Gen.Sample = [bits](int64_t f, int c) { return SineSample(bits, 0.5, c == 0 ? 1000 : 1500, f); };
       const fs::path file = dir / ("sine" + std::to_string(bits) + ".mp3");
       ASSERT_TRUE(run.Write(file)) << run.Out.ExceptionMessage;
-      const auto pcm = FfmpegFloat(file, dir.Path);
+      const auto pcm = FfmpegFloat(file);
       for (int c = 0; c < channels; ++c) {
         std::vector<double> source(static_cast<std::size_t>(frames));
         for (int64_t f = 0; f < frames; ++f)
@@ -367,6 +373,7 @@ TEST(Mp3OutWidths, EveryWidthDecodesToTheSameSine) {
 }
 
 TEST(Mp3OutWidths, TwoChannelsInMonoModeAreTheirMean) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe");
   TTempDir dir;
   const int64_t frames = kRate;
   for (int bits : {16, 24}) {
@@ -377,7 +384,7 @@ TEST(Mp3OutWidths, TwoChannelsInMonoModeAreTheirMean) {
     run.Gen.Sample = [bits](int64_t f, int c) { return SineSample(bits, c == 0 ? 0.5 : 0.3, 1000, f); };
     ASSERT_TRUE(run.Write(dir / "folded.mp3")) << run.Out.ExceptionMessage;
     EXPECT_EQ(Probe(dir / "folded.mp3", "channels"), "1");
-    const auto pcm = FfmpegFloat(dir / "folded.mp3", dir.Path);
+    const auto pcm = FfmpegFloat(dir / "folded.mp3");
     std::vector<double> mean(static_cast<std::size_t>(frames));
     for (int64_t f = 0; f < frames; ++f)
       mean[static_cast<std::size_t>(f)] =
@@ -448,13 +455,13 @@ namespace {
 
 // What mutagen finds in the file's ID3 tags, one "FRAME=text" line each.
 std::string MutagenTags(const fs::path& file) {
-  return Capture("/usr/bin/python3 -c \"import sys, mutagen.id3\n"
-                 "t = mutagen.id3.ID3(sys.argv[1])\n"
-                 "for k in sorted(t.keys()): print(k.split(':')[0] + '=' + str(t[k]))\" " +
-                 Quote(file) + " 2>&1");
+  return CommandOutput("/usr/bin/python3 -c \"import sys, mutagen.id3\n"
+                       "t = mutagen.id3.ID3(sys.argv[1])\n"
+                       "for k in sorted(t.keys()): print(k.split(':')[0] + '=' + str(t[k]))\" " +
+                       Quote(file) + " 2>&1");
 }
 
-bool HaveMutagen() { return wavtest::Run("/usr/bin/python3 -c 'import mutagen.id3'") == 0; }
+bool HaveMutagen() { return HavePythonModule("mutagen.id3"); }
 
 std::array<uint8_t, kId3v1BlockSize> LastBlock(const fs::path& file) {
   const auto bytes = ReadFile(file);
@@ -493,7 +500,7 @@ TEST(Mp3OutTags, TheBlockIsId3v11WithTrackAndGenre) {
   EXPECT_EQ(block[125], 0);
   EXPECT_EQ(block[126], 7);
   EXPECT_EQ(block[127], 17);
-  if (!HaveMutagen()) GTEST_SKIP() << "/usr/bin/python3 with mutagen is not installed";
+  QM_SKIP_UNLESS(HaveMutagen(), "mutagen for /usr/bin/python3");
   EXPECT_EQ(MutagenTags(file),
             "COMM=A comment longer than 28 byt\nTALB=Album\nTCON=Rock\nTDRC=2005\n"
             "TIT2=A title of forty characters, c\nTPE1=\xC3\x84rtist\nTRCK=7");
@@ -509,7 +516,7 @@ TEST(Mp3OutTags, WithoutATrackTheCommentHasAllThirtyBytes) {
   const auto block = LastBlock(file);
   EXPECT_EQ(std::string(block.begin() + 97, block.begin() + 127), "A comment of thirty bytes, yes");
   EXPECT_EQ(block[127], 8);
-  if (!HaveMutagen()) GTEST_SKIP() << "/usr/bin/python3 with mutagen is not installed";
+  QM_SKIP_UNLESS(HaveMutagen(), "mutagen for /usr/bin/python3");
   // mutagen takes byte 126 for a track number whatever byte 125 holds, so
   // it is asked about a comment that leaves both zero.
   const fs::path shorter = Tagged(dir, "short.mp3", [](TId3v1Tags& t) {
@@ -559,6 +566,7 @@ TEST(Mp3OutTags, OnlyAFourDigitYearIsWritten) {
 // ---- The library ------------------------------------------------------------------
 
 TEST(Mp3OutLibrary, AHiddenLibraryFailsEveryPrepareUntilItCanBeFound) {
+  QM_REQUIRE_TOOLS("ffprobe");
   // The library is never unloaded: when an earlier test of this process
   // loaded it, this test runs again in a process of its own.
   if (LameLibraryLoaded()) {
@@ -566,9 +574,9 @@ TEST(Mp3OutLibrary, AHiddenLibraryFailsEveryPrepareUntilItCanBeFound) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     ASSERT_FALSE(ec);
-    EXPECT_EQ(wavtest::Run("QUELLMARK_MP3_TEST_CHILD=1 " + Quote(self) +
-                           " --gtest_filter=Mp3OutLibrary.AHiddenLibraryFailsEveryPrepareUntilItCanBeFound"),
-              0);
+    const TRunResult child = RunShell("QUELLMARK_MP3_TEST_CHILD=1 " + Quote(self.string()) +
+                                      " --gtest_filter=Mp3OutLibrary.AHiddenLibraryFailsEveryPrepareUntilItCanBeFound");
+    EXPECT_EQ(child.Status, 0) << child.Out << child.Err;
     return;
   }
   TTempDir dir;

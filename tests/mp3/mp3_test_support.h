@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
 namespace mp3test {
 
-using namespace wavtest;
+using namespace qmtest;
+namespace fs = std::filesystem;
 
 struct TFrame {
   std::size_t Offset = 0;
@@ -133,52 +134,21 @@ inline std::optional<TXingHeader> ParseXing(const std::vector<uint8_t>& file, co
 }
 
 // Interleaved float samples as ffmpeg decodes the file.
-inline std::vector<float> FfmpegFloat(const fs::path& file, const fs::path& scratch) {
-  const auto bytes = FfmpegDecode(file, "f32le", scratch);
+inline std::vector<float> FfmpegFloat(const fs::path& file) {
+  const auto bytes = FfmpegDecode(file, "f32le");
   std::vector<float> out(bytes.size() / 4);
   std::memcpy(out.data(), bytes.data(), out.size() * 4);
   return out;
 }
 
 // The frames `lame --decode` writes (a WAV file: its data chunk's size).
-inline int64_t LameDecodedFrames(const fs::path& file, const fs::path& scratch, int channels) {
-  const fs::path out = scratch / "lame-decode.wav";
-  if (Run("lame --quiet --decode " + Quote(file) + " " + Quote(out)) != 0) return -1;
-  const auto wav = ReadFile(out);
+inline int64_t LameDecodedFrames(const fs::path& file, int channels) {
+  const fs::path out = fs::path(file) += ".lame-decode.wav";
+  if (!RunShell("lame --quiet --decode " + Quote(file) + " " + Quote(out)).Ok()) return -1;
+  const auto data = WavPayload(out);
   fs::remove(out);
-  for (std::size_t at = 12; at + 8 <= wav.size();) {
-    const uint32_t size = wav[at + 4] | (wav[at + 5] << 8) | (wav[at + 6] << 16) | (uint32_t(wav[at + 7]) << 24);
-    if (std::memcmp(wav.data() + at, "data", 4) == 0) {
-      const std::size_t available = std::min<std::size_t>(size, wav.size() - at - 8);
-      return static_cast<int64_t>(available / (2 * static_cast<std::size_t>(channels)));
-    }
-    at += 8 + size + (size & 1);
-  }
-  return -1;
+  return static_cast<int64_t>(data.size() / (2 * static_cast<std::size_t>(channels)));
 }
-
-// A PCM WAV file of generated samples (in the width's own coding, 8 bits
-// unsigned), for the tools and the program.
-inline void WriteWav(const fs::path& path, int rate, int channels, int bits, int64_t frames,
-                     const std::function<int32_t(int64_t, int)>& sample) {
-  std::vector<uint8_t> data;
-  for (int64_t f = 0; f < frames; ++f)
-    for (int c = 0; c < channels; ++c) {
-      const auto v = static_cast<uint32_t>(sample(f, c));
-      for (int b = 0; b < bits / 8; ++b) data.push_back(static_cast<uint8_t>(v >> (8 * b)));
-    }
-  const auto align = static_cast<uint16_t>(channels * bits / 8);
-  std::vector<uint8_t> riff;
-  PutId(riff, "WAVE");
-  PutChunk(riff, "fmt ",
-           FormatBody(1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), align, static_cast<uint16_t>(bits)));
-  PutChunk(riff, "data", data);
-  std::vector<uint8_t> file;
-  PutChunk(file, "RIFF", riff);
-  WriteFile(path, file);
-}
-
-inline bool HaveTool(const std::string& name) { return Run("command -v " + name) == 0; }
 
 // One channel of an interleaved decode.
 inline std::vector<double> Channel(const std::vector<float>& pcm, int channels, int channel) {

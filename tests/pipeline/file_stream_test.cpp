@@ -17,7 +17,7 @@ using namespace testing_pipeline;
 namespace {
 
 TEST(FileStream, CreateTruncatesAndOpenModesGiveTheirAccess) {
-  TempDir dir;
+  TTempDir dir;
   const auto file = dir / "a.bin";
   {
     TAuFileStream s(file, TAuFileStream::fmCreate);
@@ -49,14 +49,14 @@ TEST(FileStream, CreateTruncatesAndOpenModesGiveTheirAccess) {
 }
 
 TEST(FileStream, FailedOpenRaisesTheSystemText) {
-  TempDir dir;
+  TTempDir dir;
   try {
     TAuFileStream s(dir / "missing.wav", TAuFileStream::fmShareDenyWrite);
     FAIL() << "opened a missing file";
   } catch (const EAuException& e) {
     EXPECT_STREQ(e.what(), std::strerror(ENOENT));
   }
-  EXPECT_THROW(TAuFileStream(dir.path(), TAuFileStream::fmOpenRead), EAuException) << "a folder is no file";
+  EXPECT_THROW(TAuFileStream(dir.Path(), TAuFileStream::fmOpenRead), EAuException) << "a folder is no file";
   EXPECT_THROW(TAuFileStream(dir / "no" / "such" / "dir.wav", TAuFileStream::fmCreate), EAuException);
 }
 
@@ -74,7 +74,7 @@ TEST(FileStream, WriteToAFullDeviceRaisesItsText) {
 // Closing is where NFS and quotas report write-back errors: Close raises the
 // system's text, and a descriptor is never closed twice.
 TEST(FileStream, CloseRaisesTheSystemTextAndClosesOnce) {
-  TempDir dir;
+  TTempDir dir;
   const auto file = dir / "a.bin";
   {
     TAuFileStream s(file, TAuFileStream::fmCreate);
@@ -115,7 +115,7 @@ TEST(FileStream, CloseRaisesTheSystemTextAndClosesOnce) {
 // A read that fails is no end of data: ReadUpTo raises the system's text,
 // and the error of one call does not stick to the next.
 TEST(FileStream, FailedReadRaisesAndLastErrorIsPerCall) {
-  TempDir dir;
+  TTempDir dir;
   const auto file = dir / "w.bin";
   TAuFileStream s(file, TAuFileStream::fmCreate);
   s.WriteBuffer("0123", 4);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "pipeline/au_exception.h"
@@ -50,6 +51,17 @@ void PauseHeldSink(TMemorySink& sink) {
   sink.Hold = false;
 }
 
+// Waits for a condition of the other threads without serving the main
+// thread's requests.
+bool WaitWithoutPumping(const std::function<bool()>& done, std::chrono::microseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
 class SinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,7 +77,7 @@ class SinkTest : public ::testing::Test {
     return v;
   }
   static constexpr int64_t kFrames = 50000;
-  TempDir dir;
+  TTempDir dir;
   std::filesystem::path file;
   TRawFileIn source;
   TMemorySink sink;
@@ -207,8 +219,7 @@ TEST_F(SinkTest, StopOnAPausedSinkAbortsAndReturnsAfterDoneWithoutOnDone) {
   PauseHeldSink(sink);
   ASSERT_TRUE(sink.Paused());
   const int blocks = sink.BlocksWritten;
-  std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(sink.BlocksWritten, blocks) << "no block while paused";
+  EXPECT_FALSE(WaitWithoutPumping([&] { return sink.BlocksWritten != blocks; }, 30ms)) << "no block while paused";
   sink.Pause();  // a second pause changes nothing
   EXPECT_TRUE(sink.Paused());
 
@@ -224,17 +235,6 @@ TEST_F(SinkTest, StopOnAPausedSinkAbortsAndReturnsAfterDoneWithoutOnDone) {
   sink.Run();
   ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
   EXPECT_EQ(sink.Data, FileBytes());
-}
-
-// Waits for a condition of the other threads without serving the main
-// thread's requests.
-bool WaitWithoutPumping(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
 }
 
 TEST_F(SinkTest, StopDropsADoneThatIsAlreadyWaitingForTheMainThread) {
@@ -358,8 +358,11 @@ TEST_F(SinkTest, NewInputWhileRunningRestartsTheRun) {
   TRawFileIn second;
   second.SetFileName(file.string());
   second.StartSample = kFrames - 10;
-  sink.Hold = false;
+  // Still held: the new input comes while the first run is surely on (the
+  // stop lets the held block go), and the restarted run waits at its first
+  // block until the release.
   sink.SetInput(&second);
+  sink.Hold = false;
   ASSERT_TRUE(PumpUntil([&] { return rec.done == 1; }));
   EXPECT_EQ(sink.Data.size(), 40u);
   EXPECT_EQ(sink.DoneCalls, 2);
@@ -378,7 +381,9 @@ TEST_F(SinkTest, TwoSinksDeliverTheirEventsOneAtATimeInOrder) {
     s.BlockBytes = 1024;
     s.OnProgress = [&, id](TComponent*) {
       if (inHandler.fetch_add(1) != 0) overlapped = true;
-      std::this_thread::sleep_for(100us);
+      // Stays in the handler a little, so that a second handler run at the
+      // same time would be seen.
+      WaitWithoutPumping([] { return false; }, 100us);
       seen.emplace_back(id, (id == 1 ? sink : sink2).LastProgress.load());
       inHandler.fetch_sub(1);
     };
@@ -412,7 +417,7 @@ TEST_F(SinkTest, WorkerTakesTheRequestedPriorityAtTheNextRun) {
 }
 
 TEST(SinkLifetime, DestroyingASinkMidRunStopsItAndTheLastOneEndsTheDispatcher) {
-  TempDir dir;
+  TTempDir dir;
   WriteRampFile(dir / "r.raw", 20000, 2);
   TRawFileIn source;
   source.SetFileName((dir / "r.raw").string());

@@ -44,7 +44,7 @@ class FileSourceTest : public ::testing::Test {
     WriteRampFile(file, 1000, 2);
     source.SetFileName(file.string());
   }
-  TempDir dir;
+  TTempDir dir;
   std::filesystem::path file;
   TRawFileIn source;
 };

@@ -1,36 +1,27 @@
 #pragma once
 
-// Small pipeline components of the tests' own: a source of 16-bit PCM read
-// from a headerless file, a pass-through converter, and sinks that collect
-// what they pull in memory, with hooks to fail or hold a run.
+// Small pipeline components of the pipeline tests: a source of 16-bit PCM
+// read from a headerless file, a pass-through converter and a source that
+// only has a format. The memory sink, the temporary folder and the pump are
+// the shared ones of tests/support.
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "pipeline/au_converter.h"
 #include "pipeline/au_file_stream.h"
 #include "pipeline/au_output.h"
+#include "tests/support/held_sink.h"
+#include "tests/support/main_thread_pump.h"
+#include "tests/support/temp_dir.h"
 
 namespace testing_pipeline {
 
-// A temporary folder removed with its contents when the test ends.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using qmtest::PumpUntil;
+using qmtest::TMemorySink;
+using qmtest::TTempDir;
 
 // Writes `frames` frames of 16-bit PCM whose value encodes the frame number
 // (channel c of frame n holds (n * Channels + c) & 0x7FFF).
@@ -89,48 +80,5 @@ class TFixedFormatSource : public TAuInput {
  private:
   int Bits_, Channels_, Rate_;
 };
-
-// Collects everything it pulls. Hooks let a test fail Prepare or hold the
-// worker inside DoOutput until released.
-class TMemorySink : public TAuOutput {
- public:
-  using TAuOutput::TAuOutput;
-  ~TMemorySink() override { DestroyWorker(); }
-
-  std::vector<uint8_t> Data;
-  uint32_t BlockBytes = 4096;
-  std::atomic<int> PrepareCalls{0};
-  std::atomic<int> DoneCalls{0};
-  std::atomic<int> AbortCalls{0};
-  std::atomic<bool> FailPrepare{false};
-  std::atomic<bool> FailDone{false};
-  // While set, DoOutput blocks until Release(), an abort or a pause request
-  // (the worker takes the pause after the held block).
-  std::atomic<bool> Hold{false};
-  // While set, Prepare blocks until ReleasePrepare() or a stop.
-  std::atomic<bool> HoldPrepare{false};
-  std::atomic<int> BlocksWritten{0};
-  // The worker's nice value when Prepare ran.
-  std::atomic<int> NiceInPrepare{0};
-
-  void Release();
-  bool WaitUntilHeld(std::chrono::milliseconds timeout);
-  void ReleasePrepare();
-  bool WaitUntilPrepareHeld(std::chrono::milliseconds timeout);
-
- protected:
-  bool DoOutput(bool Abort) override;
-  void Done() override;
-  void Prepare() override;
-
- private:
-  std::mutex FHoldMutex;
-  std::condition_variable FHoldCv;
-  bool FHeld = false;
-  bool FPrepareHeld = false;
-};
-
-// Pumps the main-thread invoker until `done` holds or `timeout` passes.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace testing_pipeline

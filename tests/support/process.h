@@ -36,6 +36,10 @@ inline std::string Quote(const std::string& text) { return Quote(std::string_vie
 
 // The text without the line ends and blanks at its end.
 std::string TrimEnd(std::string text);
+// What the command wrote to standard output, without the line end.
+inline std::string CommandOutput(const std::string& command) { return TrimEnd(RunShell(command).Out); }
+// The exit status of a command whose output does not matter.
+inline int RunStatus(const std::string& command) { return RunShell(command).Status; }
 
 // An executable of that name is on PATH (or at that path, for a name with a
 // slash).

@@ -78,6 +78,11 @@ void WriteWav(const std::filesystem::path& file, const TPcm& pcm, const std::vec
                           static_cast<uint16_t>(pcm.Bits), pcm.Bytes, before, after));
 }
 
+void WriteWav(const std::filesystem::path& file, int rate, int channels, int bits, int64_t frames,
+              const TSampleFunction& sample) {
+  WriteWav(file, Generate(bits, channels, rate, frames, sample));
+}
+
 void WriteSineWav(const std::filesystem::path& file, int rate, int channels, int bits, int64_t frames, double hz) {
   WriteWav(file, Sine(bits, channels, rate, frames, hz, 0.5));
 }

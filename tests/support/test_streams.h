@@ -49,6 +49,9 @@ TPcm Silence(int bits, int channels, int rate, int64_t frames);
 // its data chunk (LIST, fact, odd-sized ones: see PutChunk).
 void WriteWav(const std::filesystem::path& file, const TPcm& pcm, const std::vector<uint8_t>& before = {},
               const std::vector<uint8_t>& after = {});
+// A WAV file of `frames` frames from `sample`.
+void WriteWav(const std::filesystem::path& file, int rate, int channels, int bits, int64_t frames,
+              const TSampleFunction& sample);
 // A WAV file of a sine at half of full scale, `hz` in every channel.
 void WriteSineWav(const std::filesystem::path& file, int rate, int channels, int bits, int64_t frames,
                   double hz = 440.0);

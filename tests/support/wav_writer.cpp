@@ -1,7 +1,5 @@
 #include "tests/support/wav_writer.h"
 
-#include "tests/support/files.h"
-
 namespace qmtest {
 
 void Put16(std::vector<uint8_t>& out, uint16_t value) {
@@ -62,11 +60,6 @@ std::vector<uint8_t> PcmWave(uint16_t channels, uint32_t rate, uint16_t bits, co
   PutPaddedChunk(chunks, "data", data);
   chunks.insert(chunks.end(), after.begin(), after.end());
   return Riff(chunks);
-}
-
-void WriteWav(const std::filesystem::path& file, int channels, int rate, int bits, const std::vector<uint8_t>& data) {
-  WriteFile(file, PcmWave(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), static_cast<uint16_t>(bits),
-                          data));
 }
 
 }  // namespace qmtest

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <vector>
 
 namespace qmtest {
@@ -30,7 +29,5 @@ std::vector<uint8_t> Riff(const std::vector<uint8_t>& chunks);
 // "data" with the samples (padded when odd), then `after`.
 std::vector<uint8_t> PcmWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::vector<uint8_t>& data,
                              const std::vector<uint8_t>& before = {}, const std::vector<uint8_t>& after = {});
-
-void WriteWav(const std::filesystem::path& file, int channels, int rate, int bits, const std::vector<uint8_t>& data);
 
 }  // namespace qmtest

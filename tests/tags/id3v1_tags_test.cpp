@@ -99,9 +99,9 @@ TEST(TId3v1Tags, TrackFormDependsOnBytes125And126) {
 }
 
 TEST(TId3v1Tags, ReadTrimsFieldsParsesYearAndLeavesPositionAtTheEnd) {
-  TempDir dir;
+  TTempDir dir;
   const auto path = dir / "a.mp3";
-  WriteFile(path, std::string(300, 'a') + AsString(MakeRawBlock(0, 3)));
+  WriteText(path, std::string(300, 'a') + AsString(MakeRawBlock(0, 3)));
   Fd fd = OpenReadWrite(path);
   ASSERT_EQ(::lseek(fd.Get(), 17, SEEK_SET), 17);
   TId3v1Tags tags;
@@ -129,11 +129,11 @@ TEST(TId3v1Tags, ReadTrimsFieldsParsesYearAndLeavesPositionAtTheEnd) {
 }
 
 TEST(TId3v1Tags, MissingOrShortBlockIsNotATag) {
-  TempDir dir;
+  TTempDir dir;
   TId3v1Tags tags;
   tags.SetTitle("before");
   const auto shortFile = dir / "short";
-  WriteFile(shortFile, "TAG" + std::string(100, 'x'));
+  WriteText(shortFile, "TAG" + std::string(100, 'x'));
   Fd shortFd = OpenReadWrite(shortFile);
   EXPECT_FALSE(tags.HasTag(shortFd.Get()));
   EXPECT_FALSE(tags.ReadFromFile(shortFd.Get()));
@@ -142,7 +142,7 @@ TEST(TId3v1Tags, MissingOrShortBlockIsNotATag) {
   Block lower = MakeRawBlock(0, 1);
   std::memcpy(lower.data(), "tag", 3);
   const auto lowerFile = dir / "lower";
-  WriteFile(lowerFile, AsString(lower));
+  WriteText(lowerFile, AsString(lower));
   Fd lowerFd = OpenReadWrite(lowerFile);
   EXPECT_FALSE(tags.HasTag(lowerFd.Get()));
   EXPECT_FALSE(tags.HasTag(kInvalidFileHandle));
@@ -172,26 +172,28 @@ TEST(TId3v1Tags, WriteBuildsTheBlockAndAppendsIt) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.data()) + 97, 30), std::string(28, 'k') + '\0' + '\x09');
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.data()) + 93, 4), "2024");
 
-  TempDir dir;
+  TTempDir dir;
   const auto path = dir / "w.bin";
-  WriteFile(path, "audio");
+  WriteText(path, "audio");
   {
     Fd fd = OpenReadWrite(path);
     ASSERT_TRUE(tags.WriteToFile(fd.Get(), true));
     ASSERT_TRUE(tags.WriteToFile(fd.Get(), false));  // a second write adds a second block
   }
-  const std::string bytes = ReadFile(path);
+  const std::string bytes = ReadText(path);
   ASSERT_EQ(bytes.size(), 5 + 2 * kId3v1BlockSize);
   EXPECT_EQ(bytes.substr(5, kId3v1BlockSize), AsString(block));
   EXPECT_EQ(bytes.substr(5 + kId3v1BlockSize), AsString(block));
 
   Fd readOnly = OpenReadOnly(path);
   EXPECT_FALSE(tags.WriteToFile(readOnly.Get(), false));
-  EXPECT_EQ(ReadFile(path), bytes);
+  EXPECT_EQ(ReadText(path), bytes);
 }
 
 TEST(TId3v1Tags, ReadsBlocksMadeByMutagen) {
-  TempDir dir;
+  QM_REQUIRE_TOOLS("ffmpeg");
+  QM_SKIP_UNLESS(qmtest::HavePythonModule("mutagen"), "mutagen for /usr/bin/python3");
+  TTempDir dir;
   const auto path = dir / "m.mp3";
   MakeMp3(path);
   RunPython(dir, R"(
@@ -216,10 +218,12 @@ with open(')" + path.string() + R"(', 'ab') as f:
 }
 
 TEST(TId3v1Tags, BlocksWeWriteAreReadByMutagen) {
-  TempDir dir;
+  QM_REQUIRE_TOOLS("ffmpeg");
+  QM_SKIP_UNLESS(qmtest::HavePythonModule("mutagen"), "mutagen for /usr/bin/python3");
+  TTempDir dir;
   const auto path = dir / "o.mp3";
   MakeMp3(path);
-  const std::string audio = ReadFile(path);
+  const std::string audio = ReadText(path);
   TId3v1Tags tags;
   tags.SetTitle("Na\xEFve title that is longer than thirty bytes");
   tags.SetArtist("Art");
@@ -244,5 +248,5 @@ assert t.getall('COMM')[0].text[0] == 'Comment'
 print('ok')
 )");
   EXPECT_EQ(out, "ok\n");
-  EXPECT_EQ(ReadFile(path).substr(0, audio.size()), audio);
+  EXPECT_EQ(ReadText(path).substr(0, audio.size()), audio);
 }

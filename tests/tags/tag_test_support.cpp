@@ -7,38 +7,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <fstream>
-#include <random>
-#include <sstream>
+
+#include "tests/support/decoders.h"
 
 namespace tagtest {
-
-namespace {
-
-std::string Quote(const std::filesystem::path& path) {
-  std::string quoted = "'";
-  for (const char c : path.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-}  // namespace
-
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "quellmark-tags-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  if (info != nullptr) name += std::string("-") + info->name();
-  for (char& c : name)
-    if (c == '/') c = '_';
-  FPath = std::filesystem::temp_directory_path() / name;
-  std::filesystem::remove_all(FPath);
-  std::filesystem::create_directories(FPath);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(FPath, ignored);
-}
 
 Fd::~Fd() {
   if (FFd >= 0) ::close(FFd);
@@ -47,41 +19,13 @@ Fd::~Fd() {
 Fd OpenReadWrite(const std::filesystem::path& path) { return Fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)); }
 Fd OpenReadOnly(const std::filesystem::path& path) { return Fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
 
-void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-std::string Run(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return output;
-  }
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  *status = ::pclose(pipe);
-  return output;
-}
-
-std::string RunPython(const TempDir& dir, const std::string& script) {
+std::string RunPython(const TTempDir& dir, const std::string& script) {
   static std::atomic<int> counter{0};
   const auto path = dir / ("script" + std::to_string(counter++) + ".py");
-  WriteFile(path, script);
-  int status = 0;
-  const std::string output = Run("/usr/bin/python3 " + Quote(path) + " 2>&1", &status);
-  EXPECT_EQ(status, 0) << output;
-  return output;
+  WriteText(path, script);
+  const qmtest::TRunResult run = qmtest::RunShell("/usr/bin/python3 " + qmtest::Quote(path) + " 2>&1");
+  EXPECT_EQ(run.Status, 0) << run.Out;
+  return run.Out;
 }
 
 std::string PyString(std::u16string_view text) {
@@ -102,19 +46,13 @@ std::string PyString(std::u16string_view text) {
 }
 
 void MakeMp3(const std::filesystem::path& path) {
-  int status = 0;
-  const std::string output = Run(
-      "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=frequency=440:duration=1:sample_rate=44100 "
-      "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0 " + Quote(path) + " 2>&1",
-      &status);
-  ASSERT_EQ(status, 0) << output;
+  qmtest::FfmpegGenerate("sine=frequency=440:duration=1:sample_rate=44100",
+                         "-c:a libmp3lame -b:a 128k -id3v2_version 0 -write_xing 0", path);
 }
 
 std::string DecodePcm(const std::filesystem::path& path) {
-  int status = 0;
-  std::string pcm = Run("ffmpeg -hide_banner -loglevel error -i " + Quote(path) + " -f s16le -", &status);
-  EXPECT_EQ(status, 0);
-  return pcm;
+  const std::vector<uint8_t> pcm = qmtest::FfmpegDecode(path, "s16le");
+  return std::string(pcm.begin(), pcm.end());
 }
 
 }  // namespace tagtest

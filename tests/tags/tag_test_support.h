@@ -1,25 +1,20 @@
-// Files, processes and independent readers for the tag tests.
+// File descriptors and the independent readers (mutagen, ffmpeg) of the tag
+// tests, over the shared support.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
 namespace tagtest {
 
-// A fresh folder under the system temp folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return FPath; }
-  std::filesystem::path operator/(std::string_view name) const { return FPath / name; }
-
- private:
-  std::filesystem::path FPath;
-};
+using qmtest::ReadText;
+using qmtest::TTempDir;
+using qmtest::WriteText;
 
 // An open file descriptor, closed on destruction.
 class Fd {
@@ -37,15 +32,9 @@ class Fd {
 Fd OpenReadWrite(const std::filesystem::path& path);
 Fd OpenReadOnly(const std::filesystem::path& path);
 
-void WriteFile(const std::filesystem::path& path, std::string_view bytes);
-std::string ReadFile(const std::filesystem::path& path);
-
-// Runs a shell command; its standard output, and its exit status in *status.
-std::string Run(const std::string& command, int* status);
-
 // Runs a Python script with Debian's interpreter (which has mutagen) and
 // returns its standard output; the script's failure fails the test.
-std::string RunPython(const TempDir& dir, const std::string& script);
+std::string RunPython(const qmtest::TTempDir& dir, const std::string& script);
 
 // A Python string literal holding the text, every non-ASCII character escaped.
 std::string PyString(std::u16string_view text);

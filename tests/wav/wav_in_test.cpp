@@ -1,15 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cmath>
+#include <cstring>
+#include <random>
 
 #include "codecs/wav_in.h"
 #include "codecs/wave_converter.h"
 #include "pipeline/au_exception.h"
 #include "pipeline/au_memory_stream.h"
 #include "platform/compression_manager.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
-using namespace wavtest;
+using namespace qmtest;
 
 namespace {
 
@@ -53,6 +58,7 @@ int32_t FloatToInt32Reference(double x) {
 
 // Integer PCM of every width comes out exactly as ffmpeg decodes it.
 TEST(WaveInTest, IntegerPcmMatchesFfmpeg) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   struct Case {
     const char* codec;
@@ -62,7 +68,7 @@ TEST(WaveInTest, IntegerPcmMatchesFfmpeg) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.codec);
     const auto file = dir / (std::string(c.codec) + ".wav");
-    Ffmpeg(Tone, std::string("-ac 2 -c:a ") + c.codec, file);
+    FfmpegGenerate(Tone, std::string("-ac 2 -c:a ") + c.codec, file);
     TWaveIn in;
     in.SetFileName(file.string());
     const TOpened o = Open(in);
@@ -74,19 +80,20 @@ TEST(WaveInTest, IntegerPcmMatchesFfmpeg) {
     EXPECT_TRUE(o.Valid);
     EXPECT_EQ(in.TotalSamples(), 30870);
     const auto ours = ReadAll(in, 10000);
-    EXPECT_EQ(ours, FfmpegDecode(file, std::string(c.raw) + " -c:a pcm_" + c.raw, dir.Path));
+    EXPECT_EQ(ours, FfmpegDecode(file, std::string(c.raw) + " -c:a pcm_" + c.raw));
   }
 }
 
 // Float files become 32-bit integers: floor(x * 2147483647), full scale and
 // beyond clamped to the integer limits.
 TEST(WaveInTest, FloatFilesConvertToInt32) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   for (const char* codec : {"pcm_f32le", "pcm_f64le"}) {
     SCOPED_TRACE(codec);
     const bool single = std::string(codec) == "pcm_f32le";
     const auto file = dir / (std::string(codec) + ".wav");
-    Ffmpeg("aevalsrc=1.5*sin(2*PI*441*t):s=44100:d=0.3", std::string("-c:a ") + codec, file);
+    FfmpegGenerate("aevalsrc=1.5*sin(2*PI*441*t):s=44100:d=0.3", std::string("-c:a ") + codec, file);
     TWaveIn in;
     in.SetFileName(file.string());
     const TOpened o = Open(in);
@@ -95,7 +102,7 @@ TEST(WaveInTest, FloatFilesConvertToInt32) {
     const int64_t dataBytes = 13230 * (single ? 4 : 8);
     EXPECT_EQ(o.Size, single ? dataBytes : dataBytes / 2);
     const auto ours = ReadAll(in);
-    const auto raw = FfmpegDecode(file, single ? "f32le -c:a pcm_f32le" : "f64le -c:a pcm_f64le", dir.Path);
+    const auto raw = FfmpegDecode(file, single ? "f32le -c:a pcm_f32le" : "f64le -c:a pcm_f64le");
     const size_t n = raw.size() / (single ? 4 : 8);
     ASSERT_EQ(ours.size(), n * 4);
     int clipped = 0;
@@ -118,9 +125,10 @@ TEST(WaveInTest, FloatFilesConvertToInt32) {
 }
 
 TEST(WaveInTest, ExtensibleSixChannels24Bit) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto file = dir / "ext.wav";
-  Ffmpeg(Tone, "-ac 6 -c:a pcm_s24le", file);
+  FfmpegGenerate(Tone, "-ac 6 -c:a pcm_s24le", file);
   TWaveIn in;
   in.SetFileName(file.string());
   const TOpened o = Open(in);
@@ -133,15 +141,16 @@ TEST(WaveInTest, ExtensibleSixChannels24Bit) {
   in.GetData(buffer, bytes);
   EXPECT_EQ(bytes, 16380u);  // whole 18-byte frames of the 16384-byte buffer
   in.Flush();
-  EXPECT_EQ(ReadAll(in), FfmpegDecode(file, "s24le -c:a pcm_s24le", dir.Path));
+  EXPECT_EQ(ReadAll(in), FfmpegDecode(file, "s24le -c:a pcm_s24le"));
 }
 
 TEST(WaveInTest, MicrosoftAdpcmMatchesFfmpeg) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   for (int channels : {1, 2}) {
     SCOPED_TRACE(channels);
     const auto file = dir / ("ms" + std::to_string(channels) + ".wav");
-    Ffmpeg("sine=frequency=1234:sample_rate=22050:duration=1.3", "-ac " + std::to_string(channels) + " -c:a adpcm_ms",
+    FfmpegGenerate("sine=frequency=1234:sample_rate=22050:duration=1.3", "-ac " + std::to_string(channels) + " -c:a adpcm_ms",
            file);
     TWaveIn in;
     in.SetFileName(file.string());
@@ -152,7 +161,7 @@ TEST(WaveInTest, MicrosoftAdpcmMatchesFfmpeg) {
     // Size comes from the "fact" frame count.
     EXPECT_EQ(static_cast<int64_t>(ours.size()), o.Size);
     EXPECT_GE(o.Size, 28665 * 2 * channels);
-    auto theirs = FfmpegDecode(file, "s16le", dir.Path);
+    auto theirs = FfmpegDecode(file, "s16le");
     // ffmpeg decodes the padding of the last block too; the fact count cuts it.
     ASSERT_GE(theirs.size(), ours.size());
     theirs.resize(ours.size());
@@ -164,11 +173,12 @@ TEST(WaveInTest, MicrosoftAdpcmMatchesFfmpeg) {
 // step/4 by the code's bits), as sox decodes it; FFmpeg rounds
 // (2 x code + 1) x step / 8 instead and lands a few units away.
 TEST(WaveInTest, ImaAdpcmMatchesSoxAndIsCloseToFfmpeg) {
+  QM_REQUIRE_TOOLS("ffmpeg", "sox");
   TTempDir dir;
   for (int channels : {1, 2}) {
     SCOPED_TRACE(channels);
     const auto file = dir / ("ima" + std::to_string(channels) + ".wav");
-    Ffmpeg("sine=frequency=700:sample_rate=44100:duration=1.1", "-ac " + std::to_string(channels) + " -c:a adpcm_ima_wav",
+    FfmpegGenerate("sine=frequency=700:sample_rate=44100:duration=1.1", "-ac " + std::to_string(channels) + " -c:a adpcm_ima_wav",
            file);
     TWaveIn in;
     in.SetFileName(file.string());
@@ -177,7 +187,7 @@ TEST(WaveInTest, ImaAdpcmMatchesSoxAndIsCloseToFfmpeg) {
     EXPECT_TRUE(o.Valid);
     const auto ours = AsInt16(ReadAll(in));
     ASSERT_EQ(ours.size(), static_cast<size_t>(o.Size / 2));
-    const auto sox = AsInt16(SoxDecode(file, dir.Path));
+    const auto sox = AsInt16(SoxDecode(file));
     ASSERT_GE(sox.size(), ours.size());
     for (size_t i = 0; i < ours.size(); ++i) {
       // Only the clamp differs: this decoder stops at -32767, sox at -32768.
@@ -185,16 +195,17 @@ TEST(WaveInTest, ImaAdpcmMatchesSoxAndIsCloseToFfmpeg) {
         ASSERT_TRUE(ours[i] == -32767 && sox[i] == -32768) << i;
       }
     }
-    const auto ffmpeg = AsInt16(FfmpegDecode(file, "s16le", dir.Path));
+    const auto ffmpeg = AsInt16(FfmpegDecode(file, "s16le"));
     ASSERT_GE(ffmpeg.size(), ours.size());
     EXPECT_GT(Correlation(ours, ffmpeg, ours.size()), 0.999);
   }
 }
 
 TEST(WaveInTest, MpegLayer3InWaveDecodes) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto file = dir / "mp3.wav";
-  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a libmp3lame -b:a 128k -f wav", file);
+  FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a libmp3lame -b:a 128k -f wav", file);
   TWaveIn in;
   in.SetFileName(file.string());
   const TOpened o = Open(in);
@@ -204,7 +215,7 @@ TEST(WaveInTest, MpegLayer3InWaveDecodes) {
   EXPECT_EQ(o.Channels, 2);
   EXPECT_EQ(o.Rate, 44100);
   const auto ours = AsInt16(ReadAll(in));
-  const auto theirs = AsInt16(FfmpegDecode(file, "s16le", dir.Path));
+  const auto theirs = AsInt16(FfmpegDecode(file, "s16le"));
   const long frameDiff = std::labs(static_cast<long>(ours.size() / 2) - static_cast<long>(theirs.size() / 2));
   EXPECT_LE(frameDiff, 1152);
   const size_t n = std::min(ours.size(), theirs.size());
@@ -357,9 +368,10 @@ TEST(WaveInTest, RangesSeekingAndLooping) {
 }
 
 TEST(WaveInTest, ImaSeekLandsOnTheBlockStart) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto file = dir / "ima.wav";
-  Ffmpeg("sine=frequency=300:sample_rate=22050:duration=0.5", "-ac 2 -c:a adpcm_ima_wav -block_size 512", file);
+  FfmpegGenerate("sine=frequency=300:sample_rate=22050:duration=0.5", "-ac 2 -c:a adpcm_ima_wav -block_size 512", file);
   TWaveIn in;
   in.SetFileName(file.string());
   const auto all = AsInt16(ReadAll(in));
@@ -390,9 +402,10 @@ TEST(WaveInTest, FloatAndExtensibleFilesDoNotSeek) {
 
 // A caller stream that cannot seek ends IMA data with a nil buffer.
 TEST(WaveInTest, UnseekableImaStreamEndsCleanly) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto file = dir / "ima.wav";
-  Ffmpeg("sine=frequency=300:sample_rate=22050:duration=0.3", "-ac 1 -c:a adpcm_ima_wav", file);
+  FfmpegGenerate("sine=frequency=300:sample_rate=22050:duration=0.3", "-ac 1 -c:a adpcm_ima_wav", file);
   TAuMemoryStream stream(ReadFile(file));
   TWaveIn in;
   in.Seekable = false;
@@ -451,6 +464,7 @@ std::string ErrorOf(const std::function<void()>& action) {
 // end of the data, in every way the reader reads: PCM, float, both ADPCM
 // kinds and the MPEG Layer 3 conversion; in the header too.
 TEST(WaveInTest, ReadErrorsRaiseTheSystemErrorInEveryPath) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const std::string eio = std::strerror(EIO);
   struct Case {
@@ -462,7 +476,7 @@ TEST(WaveInTest, ReadErrorsRaiseTheSystemErrorInEveryPath) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto file = dir / (std::string(c.name) + ".wav");
-    Ffmpeg("sine=frequency=440:sample_rate=44100:duration=1.5", c.options, file);
+    FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=1.5", c.options, file);
     const int64_t size = static_cast<int64_t>(fs::file_size(file));
 
     TWaveIn byName;
@@ -500,11 +514,12 @@ TEST(WaveInTest, ReadErrorsRaiseTheSystemErrorInEveryPath) {
 // A VBR file whose header claims 320 kbit/s: the whole data chunk is decoded,
 // sample for sample what ffmpeg makes of the same MP3.
 TEST(WaveInTest, VariableBitRateMpegInWaveDecodesToTheEnd) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto mp3 = dir / "vbr.mp3";
   // A bare stream (no ID3 tag, no Xing frame), as WAV files carry it, so
   // that ffmpeg decodes every frame of it as the reader does.
-  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=20",
+  FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=20",
          "-ac 2 -c:a libmp3lame -q:a 7 -write_xing 0 -id3v2_version 0", mp3);
   const auto bytes = ReadFile(mp3);
   // Far below the claimed rate: the old estimate held a tenth of the frames.
@@ -517,7 +532,7 @@ TEST(WaveInTest, VariableBitRateMpegInWaveDecodesToTheEnd) {
   EXPECT_EQ(o.Type, TWavType::wtACM);
   EXPECT_TRUE(o.Valid);
   const auto ours = ReadAll(in);
-  const auto theirs = FfmpegDecode(mp3, "s16le", dir.Path);
+  const auto theirs = FfmpegDecode(mp3, "s16le");
   ASSERT_GE(theirs.size(), 20u * 44100 * 4);
   EXPECT_EQ(ours.size(), theirs.size());
   EXPECT_TRUE(ours == theirs);
@@ -550,9 +565,10 @@ TEST(WaveInTest, SampleRatesOutsideTheEngineRangeAreRefused) {
 // PCM handed out in small destinations is, byte for byte, that of one large
 // destination, whether a decoded MPEG frame is split across them or not.
 TEST(CompressionManagerTest, AConversionGoesOnAcrossFullDestinations) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto mp3 = dir / "cbr.mp3";
-  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0",
+  FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0",
          mp3);
   std::vector<uint8_t> source = ReadFile(mp3);
   std::vector<uint8_t> sourceFormat, targetFormat(TWaveConverter::FormatRecordSize, 0);
@@ -594,7 +610,7 @@ TEST(CompressionManagerTest, AConversionGoesOnAcrossFullDestinations) {
     return pcm;
   };
   const auto whole = convert(1 << 22);
-  EXPECT_EQ(whole, FfmpegDecode(mp3, "s16le", dir.Path));
+  EXPECT_EQ(whole, FfmpegDecode(mp3, "s16le"));
   EXPECT_EQ(convert(4000), whole);      // less than one MPEG frame per destination
   EXPECT_EQ(convert(4 * 1152), whole);  // exactly one
   EXPECT_EQ(convert(4 * 1153), whole);

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
 #include "codecs/riff_chunks.h"
 #include "codecs/wav_in.h"
 #include "codecs/wav_out.h"
-#include "tests/wav/wav_test_support.h"
+#include "tests/support/support.h"
 
-using namespace wavtest;
+using namespace qmtest;
 
 namespace {
 
@@ -23,6 +28,7 @@ struct TWriteRun {
 }  // namespace
 
 TEST(WaveOutTest, PlainPcmHeaderAndIndependentReaders) {
+  QM_REQUIRE_TOOLS("ffprobe", "soxi");
   TTempDir dir;
   const auto file = dir / "out.wav";
   TGeneratorInput gen(2, 44100, 16, 1000);
@@ -47,6 +53,7 @@ TEST(WaveOutTest, PlainPcmHeaderAndIndependentReaders) {
 }
 
 TEST(WaveOutTest, ExtensibleHeaderForWideOrMultichannelInput) {
+  QM_REQUIRE_TOOLS("ffprobe", "soxi");
   TTempDir dir;
   struct Case {
     int channels, bits;
@@ -79,6 +86,7 @@ TEST(WaveOutTest, ExtensibleHeaderForWideOrMultichannelInput) {
 }
 
 TEST(WaveOutTest, ImaAdpcmHeadersAndFfmpegDecode) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe", "sox");
   TTempDir dir;
   struct Case {
     int channels;
@@ -108,10 +116,10 @@ TEST(WaveOutTest, ImaAdpcmHeadersAndFfmpegDecode) {
     const auto ours = AsInt16(ReadAll(in));
     ASSERT_EQ(ours.size(), size_t(frames) * c.channels);
     // sox decodes it exactly as the reader does; FFmpeg within its rounding.
-    const auto sox = AsInt16(SoxDecode(file, dir.Path));
+    const auto sox = AsInt16(SoxDecode(file));
     ASSERT_GE(sox.size(), ours.size());
     for (size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(ours[i], sox[i]) << i;
-    const auto ffmpeg = AsInt16(FfmpegDecode(file, "s16le", dir.Path));
+    const auto ffmpeg = AsInt16(FfmpegDecode(file, "s16le"));
     ASSERT_GE(ffmpeg.size(), ours.size());
     EXPECT_GT(Correlation(ours, ffmpeg, ours.size()), 0.9999);
     EXPECT_EQ(Probe(file, "sample_rate"), "44100");
@@ -128,6 +136,7 @@ TEST(WaveOutTest, ImaAdpcmHeadersAndFfmpegDecode) {
 // them, the last one silent where the frames did not fill it, and none after
 // the data chunk when the frames fill whole blocks (121200 = 240 x 505).
 TEST(WaveOutTest, ImaChunkSizesCoverExactlyWhatWasWritten) {
+  QM_REQUIRE_TOOLS("ffmpeg", "soxi");
   TTempDir dir;
   struct Case {
     int channels;
@@ -152,7 +161,7 @@ TEST(WaveOutTest, ImaChunkSizesCoverExactlyWhatWasWritten) {
     EXPECT_EQ(U32(bytes, 56), bytes.size() - 60);
     EXPECT_EQ(U32(bytes, 48), c.frames);
     // ffmpeg and sox decode the blocks of the data chunk: all of the file's.
-    EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), blocksInFile * c.spb * c.channels);
+    EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le")).size(), blocksInFile * c.spb * c.channels);
     EXPECT_EQ(SoxInfo(file, "-s"), std::to_string(blocksInFile * c.spb));
     TWaveIn in;
     in.SetFileName(file.string());
@@ -163,6 +172,7 @@ TEST(WaveOutTest, ImaChunkSizesCoverExactlyWhatWasWritten) {
 // A source that delivers less than it announced: the header still covers
 // the blocks that were written, and counts the frames that came.
 TEST(WaveOutTest, ImaHeaderFollowsWhatTheInputDelivered) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto file = dir / "short-ima.wav";
   TGeneratorInput gen(2, 44100, 16, 2000);
@@ -175,7 +185,7 @@ TEST(WaveOutTest, ImaHeaderFollowsWhatTheInputDelivered) {
   EXPECT_EQ(U32(bytes, 4), bytes.size() - 8);
   EXPECT_EQ(U32(bytes, 56), 4u * 512);
   EXPECT_EQ(U32(bytes, 48), 2000u);
-  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), 4u * 505 * 2);
+  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le")).size(), 4u * 505 * 2);
 }
 
 TEST(WaveOutTest, SettersRefuseWhatTheyCannotWrite) {
@@ -192,6 +202,7 @@ TEST(WaveOutTest, SettersRefuseWhatTheyCannotWrite) {
 }
 
 TEST(WaveOutTest, UnknownLengthIsPatchedFromTheFile) {
+  QM_REQUIRE_TOOLS("soxi");
   TTempDir dir;
   for (bool ima : {false, true}) {
     SCOPED_TRACE(ima);
@@ -236,6 +247,7 @@ TEST(WaveOutTest, UnknownLengthHeaderWhileRunning) {
 }
 
 TEST(WaveOutTest, StoppedRunLeavesMatchingHeader) {
+  QM_REQUIRE_TOOLS("soxi");
   TTempDir dir;
   const auto file = dir / "stopped.wav";
   TGeneratorInput gen(2, 44100, 16, 44100 * 600);
@@ -267,6 +279,7 @@ TEST(WaveOutTest, ShortRunIsPaddedToTheAnnouncedLength) {
 }
 
 TEST(WaveOutTest, AppendingPcm) {
+  QM_REQUIRE_TOOLS("soxi");
   TTempDir dir;
   const auto file = dir / "append.wav";
   // An empty existing file gets a new header.
@@ -294,6 +307,7 @@ TEST(WaveOutTest, AppendingPcm) {
 }
 
 TEST(WaveOutTest, AppendingImaAdpcmAddsWholeBlocks) {
+  QM_REQUIRE_TOOLS("ffmpeg", "ffprobe");
   TTempDir dir;
   const auto file = dir / "append-ima.wav";
   // Two whole blocks, then one and a bit.
@@ -317,7 +331,7 @@ TEST(WaveOutTest, AppendingImaAdpcmAddsWholeBlocks) {
   // The blocks of the first run, then the frames of the second.
   EXPECT_EQ(U32(bytes, 48), 2u * 505 + 600);
   EXPECT_EQ(Probe(file, "codec_name"), "adpcm_ima_wav");
-  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), 4u * 505 * 2);
+  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le")).size(), 4u * 505 * 2);
   // Appending again to the appended file keeps it whole.
   TGeneratorInput third(2, 44100, 16, 505);
   w.Out.SetInput(&third);
@@ -327,15 +341,16 @@ TEST(WaveOutTest, AppendingImaAdpcmAddsWholeBlocks) {
   EXPECT_EQ(U32(again, 56), again.size() - 60);
   EXPECT_EQ(U32(again, 4), again.size() - 8);
   EXPECT_EQ(U32(again, 48), 4u * 505 + 505);
-  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le", dir.Path)).size(), 5u * 505 * 2);
+  EXPECT_EQ(AsInt16(FfmpegDecode(file, "s16le")).size(), 5u * 505 * 2);
 }
 
 TEST(WaveOutTest, AppendingToOtherKindsFails) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto ms = dir / "ms.wav";
-  Ffmpeg("sine=sample_rate=44100:duration=0.1", "-ac 2 -c:a adpcm_ms", ms);
+  FfmpegGenerate("sine=sample_rate=44100:duration=0.1", "-ac 2 -c:a adpcm_ms", ms);
   const auto ext = dir / "ext.wav";
-  Ffmpeg("sine=sample_rate=44100:duration=0.1", "-ac 6 -c:a pcm_s16le", ext);
+  FfmpegGenerate("sine=sample_rate=44100:duration=0.1", "-ac 6 -c:a pcm_s16le", ext);
   for (const auto& file : {ms, ext}) {
     SCOPED_TRACE(file.string());
     const auto original = ReadFile(file);
@@ -398,9 +413,10 @@ TEST(WaveOutTest, WriteAndReadFailuresEndTheRunWithTheError) {
 // A source whose file fails part-way through fails the run with the
 // system's error; the output is not padded out as if the data had ended.
 TEST(WaveOutTest, ReadErrorOfTheSourceFailsTheRun) {
+  QM_REQUIRE_TOOLS("ffmpeg");
   TTempDir dir;
   const auto src = dir / "src.wav";
-  Ffmpeg("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a pcm_s16le", src);
+  FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=2", "-ac 2 -c:a pcm_s16le", src);
   const int64_t fullData = 2 * 44100 * 4;
   auto stream = FaultyFile(src, static_cast<int64_t>(fs::file_size(src)) * 6 / 10);
   TWaveIn in;
