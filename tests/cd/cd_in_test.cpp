@@ -71,9 +71,9 @@ TEST(CDInTest, ListsTheTableOfAnImage) {
 
 TEST(CDInTest, ADataTrackThatMayBeCopiedIsStillADataTrack) {
   TTempDir dir;
-  TDiscSpec spec;
-  spec.DataCopyPermitted = true;
-  const TDiscImage disc = MakeDisc(dir.Path(), spec);
+  TDiscLayout layout;
+  layout.DataCopyPermitted = true;
+  const TDiscImage disc = MakeDisc(dir.Path(), layout);
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   ASSERT_EQ(in.TrackCount(), 4);
@@ -95,7 +95,7 @@ TEST(CDInTest, ReadsTheCDTextOfTheCueSheet) {
   EXPECT_EQ(text.Tracks[1].Title, "Zweite Stra\xC3\x9F" "e");
   EXPECT_EQ(text.Tracks[2].Performer, "Artist 3");
 
-  TDiscSpec plain;
+  TDiscLayout plain;
   plain.CdText = false;
   plain.Name = "plain";
   const TDiscImage bare = MakeDisc(dir.Path(), plain);
@@ -112,19 +112,19 @@ TEST_P(CDInModeTest, EveryAudioTrackReadsBitExactly) {
   QM_REQUIRE_TOOLS("cd-paranoia", "ffmpeg");
   TTempDir dir;
   for (const bool swapped : {false, true}) {
-    TDiscSpec spec;
-    spec.ByteSwapped = swapped;
-    spec.Name = swapped ? "swapped" : "disc";
-    const TDiscImage disc = MakeDisc(dir.Path(), spec);
+    TDiscLayout layout;
+    layout.ByteSwapped = swapped;
+    layout.Name = swapped ? "swapped" : "disc";
+    const TDiscImage disc = MakeDisc(dir.Path(), layout);
     TCDIn in;
     ApplyMode(in, GetParam());
     ASSERT_GE(UseImage(in, disc.Cue), 0);
     for (int t = 1; t <= 3; ++t) {
       in.SelectTrack(t);
       const std::vector<uint8_t> got = ReadAll(in, 4096);
-      EXPECT_EQ(got.size(), disc.Tracks[t - 1].size()) << spec.Name << " track " << t;
-      EXPECT_TRUE(got == disc.Tracks[t - 1]) << spec.Name << " track " << t;
-      EXPECT_TRUE(got == ReferenceRead(disc.Cue, t, dir.Path())) << spec.Name << " track " << t;
+      EXPECT_EQ(got.size(), disc.Tracks[t - 1].size()) << layout.Name << " track " << t;
+      EXPECT_TRUE(got == disc.Tracks[t - 1]) << layout.Name << " track " << t;
+      EXPECT_TRUE(got == ReferenceRead(disc.Cue, t, dir.Path())) << layout.Name << " track " << t;
     }
   }
 }
@@ -180,9 +180,9 @@ TEST(CDInTest, RefusesTheDataTrackWithoutReadingIt) {
 
 TEST(CDInTest, ReadsPositionsWithinTracksAndToTheEndOfTheDisc) {
   TTempDir dir;
-  TDiscSpec spec;
-  spec.DataSectors = 0;
-  const TDiscImage disc = MakeDisc(dir.Path(), spec);
+  TDiscLayout layout;
+  layout.DataSectors = 0;
+  const TDiscImage disc = MakeDisc(dir.Path(), layout);
   TCDIn in;
   ASSERT_GE(UseImage(in, disc.Cue), 0);
   ASSERT_EQ(in.TrackCount(), 3);
@@ -329,7 +329,7 @@ TEST_P(CDInReadErrorTest, AReadErrorFailsTheRunWithTrackAndPosition) {
   const int keep = disc.Starts[1] + 200;
   fs::resize_file(disc.Bin, static_cast<uintmax_t>(keep) * kSectorBytes + 1000);
   // The .toc claims every track whole over a .bin that ends at the same place.
-  const TDiscImage full = MakeDisc(dir.Path() / "full", TDiscSpec{});
+  const TDiscImage full = MakeDisc(dir.Path() / "full", TDiscLayout{});
   const fs::path toc = MakeTocWithShortData(dir.Path(), full, keep);
   for (const fs::path& image : {disc.Cue, toc}) {
     TCDIn in;

@@ -45,20 +45,20 @@ int16_t TrackSample(int track, int64_t frame, int channel) {
   return static_cast<int16_t>(std::lround(v * 20000.0));
 }
 
-TDiscImage MakeDisc(const fs::path& dir, const TDiscSpec& spec) {
+TDiscImage MakeDisc(const fs::path& dir, const TDiscLayout& layout) {
   TDiscImage image;
   fs::create_directories(dir);
-  image.Cue = dir / (spec.Name + ".cue");
-  image.Bin = dir / (spec.Name + ".bin");
+  image.Cue = dir / (layout.Name + ".cue");
+  image.Bin = dir / (layout.Name + ".bin");
   std::ofstream bin(image.Bin, std::ios::binary);
-  Put(bin, std::vector<uint8_t>(static_cast<std::size_t>(spec.PregapSectors) * kSectorBytes, 0));
+  Put(bin, std::vector<uint8_t>(static_cast<std::size_t>(layout.PregapSectors) * kSectorBytes, 0));
 
   std::string cue;
-  if (spec.CdText) cue += "PERFORMER \"Disc Artist\"\nTITLE \"Disc Title\"\n";
+  if (layout.CdText) cue += "PERFORMER \"Disc Artist\"\nTITLE \"Disc Title\"\n";
   cue += "FILE \"" + image.Bin.filename().string() + "\" BINARY\n";
-  int64_t sector = spec.PregapSectors;
-  for (std::size_t t = 0; t < spec.TrackSectors.size(); ++t) {
-    const int64_t frames = int64_t{spec.TrackSectors[t]} * 588;
+  int64_t sector = layout.PregapSectors;
+  for (std::size_t t = 0; t < layout.TrackSectors.size(); ++t) {
+    const int64_t frames = int64_t{layout.TrackSectors[t]} * 588;
     std::vector<uint8_t> pcm(static_cast<std::size_t>(frames) * 4);
     for (int64_t i = 0; i < frames; ++i) {
       for (int c = 0; c < 2; ++c) {
@@ -67,7 +67,7 @@ TDiscImage MakeDisc(const fs::path& dir, const TDiscSpec& spec) {
         pcm[static_cast<std::size_t>(i * 4 + c * 2 + 1)] = static_cast<uint8_t>(v >> 8);
       }
     }
-    if (spec.ByteSwapped) {
+    if (layout.ByteSwapped) {
       std::vector<uint8_t> swapped(pcm.size());
       for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
         swapped[i] = pcm[i + 1];
@@ -80,26 +80,26 @@ TDiscImage MakeDisc(const fs::path& dir, const TDiscSpec& spec) {
     char header[64];
     std::snprintf(header, sizeof header, "  TRACK %02d AUDIO\n", static_cast<int>(t + 1));
     cue += header;
-    if (spec.CdText) {
+    if (layout.CdText) {
       // Track 2 carries text beyond ASCII.
       const std::string title = t == 1 ? "Zweite Stra\xC3\x9F" "e" : "Track Title " + std::to_string(t + 1);
       cue += "    TITLE \"" + title + "\"\n    PERFORMER \"Artist " + std::to_string(t + 1) + "\"\n";
     }
-    if (t == 0 && spec.PregapSectors > 0) cue += "    INDEX 00 00:00:00\n";
+    if (t == 0 && layout.PregapSectors > 0) cue += "    INDEX 00 00:00:00\n";
     cue += "    INDEX 01 " + Msf(sector) + "\n";
     image.Starts.push_back(static_cast<int32_t>(sector));
     image.Tracks.push_back(std::move(pcm));
-    sector += spec.TrackSectors[t];
+    sector += layout.TrackSectors[t];
   }
-  if (spec.DataSectors > 0) {
+  if (layout.DataSectors > 0) {
     char header[64];
-    std::snprintf(header, sizeof header, "  TRACK %02d MODE1/2352\n", static_cast<int>(spec.TrackSectors.size() + 1));
+    std::snprintf(header, sizeof header, "  TRACK %02d MODE1/2352\n", static_cast<int>(layout.TrackSectors.size() + 1));
     cue += header;
-    if (spec.DataCopyPermitted) cue += "    FLAGS DCP\n";
+    if (layout.DataCopyPermitted) cue += "    FLAGS DCP\n";
     cue += "    INDEX 01 " + Msf(sector) + "\n";
     image.Starts.push_back(static_cast<int32_t>(sector));
-    for (int i = 0; i < spec.DataSectors; ++i) Put(bin, DataSector(sector - spec.PregapSectors + i));
-    sector += spec.DataSectors;
+    for (int i = 0; i < layout.DataSectors; ++i) Put(bin, DataSector(sector - layout.PregapSectors + i));
+    sector += layout.DataSectors;
   }
   image.Starts.push_back(static_cast<int32_t>(sector));
   std::ofstream(image.Cue, std::ios::binary) << cue;

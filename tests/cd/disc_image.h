@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 inline constexpr int kSectorBytes = 2352;
 
-struct TDiscSpec {
+struct TDiscLayout {
   // Sectors of each audio track (not whole seconds by default).
   std::vector<int> TrackSectors{317, 401, 233};
   // Silence before track 1's INDEX 01 (INDEX 00 at the start of the file).
@@ -40,7 +40,7 @@ struct TDiscImage {
 };
 
 // Writes <dir>/<name>.cue and <dir>/<name>.bin.
-TDiscImage MakeDisc(const fs::path& dir, const TDiscSpec& spec = {});
+TDiscImage MakeDisc(const fs::path& dir, const TDiscLayout& layout = {});
 
 // A cdrdao .toc over the same .bin as the image, whose tracks claim their
 // full lengths while the .bin ends after keepSectors sectors.

@@ -111,7 +111,7 @@ TEST_F(GrabFixture, GetTracksListsEveryTrackWithItsCaptionLengthAndFormat) {
   EXPECT_EQ(core.Grab.DiscText().Disc.Title, "Disc Title");
 
   // Listing again replaces the rows; a disc without CD-Text gives numbers.
-  TDiscSpec plain;
+  TDiscLayout plain;
   plain.CdText = false;
   plain.DataSectors = 0;
   plain.Name = "plain";
@@ -144,9 +144,9 @@ struct TGrabCase {
 class GrabWavTest : public GrabFixture, public ::testing::WithParamInterface<TGrabCase> {};
 
 TEST_P(GrabWavTest, EveryAudioTrackGrabsBitExactlyToWav) {
-  TDiscSpec spec;
-  spec.ByteSwapped = GetParam().ByteSwapped;
-  const TDiscImage disc = MakeDisc(dir.Path(), spec);
+  TDiscLayout layout;
+  layout.ByteSwapped = GetParam().ByteSwapped;
+  const TDiscImage disc = MakeDisc(dir.Path(), layout);
   // Verification is switched on through the source's own properties.
   core.Components.CDIn1->Paranoid = GetParam().Paranoid;
   core.Components.CDIn1->EnableJitterCorrection = GetParam().Paranoid;
@@ -220,7 +220,7 @@ TEST_F(GrabFixture, Mp3GrabsDecodeAndCarryTheCDTextOrTheTrackNumberAlone) {
             "44100,2");
 
   // A disc without CD-Text: the track number alone.
-  TDiscSpec plain;
+  TDiscLayout plain;
   plain.CdText = false;
   plain.Name = "plain";
   List(MakeDisc(dir.Path(), plain));

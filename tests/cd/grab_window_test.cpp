@@ -82,11 +82,11 @@ void TGrabWindowTest::theDriveListHoldsTheDrivesAndChoosingOneListsItsTracks() {
   TWindowFixture f;
   f.Open();
   const cdtest::TDiscImage first = cdtest::MakeDisc(f.dir.Path());
-  cdtest::TDiscSpec spec;
-  spec.Name = "second";
-  spec.TrackSectors = {100, 100, 100, 100, 100};
-  spec.CdText = false;
-  const cdtest::TDiscImage second = cdtest::MakeDisc(f.dir.Path(), spec);
+  cdtest::TDiscLayout layout;
+  layout.Name = "second";
+  layout.TrackSectors = {100, 100, 100, 100, 100};
+  layout.CdText = false;
+  const cdtest::TDiscImage second = cdtest::MakeDisc(f.dir.Path(), layout);
   TGrabDriver& grab = f.form->Core->Grab;
   QVERIFY(grab.UseDrive(second.Cue.string()));
   const int secondIndex = f.form->Core->Settings.driveType;
