@@ -14,40 +14,23 @@ alternate, so a change of load hits both), the ratios ours/ffmpeg (1.10 or
 less is the goal), and the load average before and after: on a loaded
 machine the CPU times are the steadier figure."""
 import os
-import resource
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+# The timing and report of the MP3 benchmark.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
+from mp3_bench import line, timed  # noqa: E402
 
 
 def run(cmd):
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def timed(cmd):
-    """Wall-clock and CPU (user + system) seconds of one run."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.perf_counter()
-    run(cmd)
-    wall = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-
-
 def pcm(path):
     return subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"], check=True,
                           stdout=subprocess.PIPE).stdout
-
-
-def line(name, runs):
-    wall = [w for w, _ in runs]
-    cpu = [c for _, c in runs]
-    print(f"  {name:48s} wall median {statistics.median(wall):6.2f} s (runs {' '.join(f'{x:.2f}' for x in wall)})"
-          f"  cpu median {statistics.median(cpu):6.2f} s")
-    return statistics.median(wall), statistics.median(cpu)
 
 
 def main():
@@ -89,15 +72,15 @@ def main():
                                ff_wma]))
         print(f"load average after:  {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
         print("MP3 -> WAV")
-        wo, co = line("quellmark-cli", a_ours)
-        wf, cf = line("ffmpeg -i in.mp3 out.wav", a_ff)
+        wo, co = line("  quellmark-cli", a_ours, 50)
+        wf, cf = line("  ffmpeg -i in.mp3 out.wav", a_ff, 50)
         print(f"  ratio ours/ffmpeg: wall {wo / wf:.3f}, cpu {co / cf:.3f}")
         same = pcm(os.path.join(mp3dir, "in.wav")) == pcm(ff_wav)
         print(f"  samples identical: {'yes' if same else 'NO'}")
         ok = ok and same
         print("WAV -> WMA (128 kbit/s)")
-        wo, co = line("quellmark-cli", b_ours)
-        wf, cf = line("ffmpeg -i in.wav -c:a wmav2 -b:a 128k out.wma", b_ff)
+        wo, co = line("  quellmark-cli", b_ours, 50)
+        wf, cf = line("  ffmpeg -i in.wav -c:a wmav2 -b:a 128k out.wma", b_ff, 50)
         print(f"  ratio ours/ffmpeg: wall {wo / wf:.3f}, cpu {co / cf:.3f}")
         ours_len, ff_len = len(pcm(os.path.join(wavdir, "in.wma"))), len(pcm(ff_wma))
         print(f"  decoded lengths: ours {ours_len // 4} frames, ffmpeg's {ff_len // 4} frames")

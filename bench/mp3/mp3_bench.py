@@ -58,6 +58,15 @@ def timed(cmd):
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
+def line(name, runs, width=34):
+    """Prints the medians of (wall, cpu) runs under a name and returns them."""
+    wall = [w for w, _ in runs]
+    cpu = [c for _, c in runs]
+    print(f"{name:{width}s} wall median {statistics.median(wall):6.2f} s (runs {' '.join(f'{x:.2f}' for x in wall)})"
+          f"  cpu median {statistics.median(cpu):6.2f} s")
+    return statistics.median(wall), statistics.median(cpu)
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
@@ -85,16 +94,9 @@ def main():
             mine, ref = a.read(), b.read()
         same = len(mine) == len(ref) + 128 and mine[:len(ref)] == ref and mine[len(ref):len(ref) + 3] == b"TAG"
         print(f"load average after:  {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
-        def line(name, runs):
-            wall = [w for w, _ in runs]
-            cpu = [c for _, c in runs]
-            print(f"{name:50s} wall median {statistics.median(wall):6.2f} s (runs {' '.join(f'{x:.2f}' for x in wall)})"
-                  f"  cpu median {statistics.median(cpu):6.2f} s")
-            return statistics.median(wall), statistics.median(cpu)
-
-        wall_ours, cpu_ours = line("quellmark-cli", t_ours)
-        wall_lame, cpu_lame = line("lame " + " ".join(LAME_SWITCHES), t_lame)
-        wall_bare, cpu_bare = line("lame " + " ".join(LAME_NO_ANALYSIS), t_bare)
+        wall_ours, cpu_ours = line("quellmark-cli", t_ours, 50)
+        wall_lame, cpu_lame = line("lame " + " ".join(LAME_SWITCHES), t_lame, 50)
+        wall_bare, cpu_bare = line("lame " + " ".join(LAME_NO_ANALYSIS), t_bare, 50)
         print(f"ratio ours/lame: wall {wall_ours / wall_lame:.3f}, cpu {cpu_ours / cpu_lame:.3f}; "
               f"without its analysis: wall {wall_ours / wall_bare:.3f}, cpu {cpu_ours / cpu_bare:.3f}")
         print(f"audio frames identical: {'yes' if same else 'NO'} ({len(mine)} / {len(ref)} bytes)")

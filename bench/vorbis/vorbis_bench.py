@@ -13,7 +13,6 @@ the programs, so that a change of load hits both), the ratios ours/theirs
 and after: on a loaded machine the CPU times are the steadier figure."""
 import os
 import shutil
-import statistics
 import struct
 import subprocess
 import sys
@@ -21,7 +20,7 @@ import tempfile
 
 # The same generated signal and the same timing as the MP3 benchmark.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
-from mp3_bench import timed, write_signal  # noqa: E402
+from mp3_bench import line, timed, write_signal  # noqa: E402
 
 
 def wav_data(path):
@@ -35,14 +34,6 @@ def wav_data(path):
             return raw[at + 8:at + 8 + size]
         at += 8 + size + (size & 1)
     return b""
-
-
-def line(name, runs):
-    wall = [w for w, _ in runs]
-    cpu = [c for _, c in runs]
-    print(f"{name:34s} wall median {statistics.median(wall):6.2f} s (runs {' '.join(f'{x:.2f}' for x in wall)})"
-          f"  cpu median {statistics.median(cpu):6.2f} s")
-    return statistics.median(wall), statistics.median(cpu)
 
 
 def main():
