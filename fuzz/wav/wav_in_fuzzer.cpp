@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codecs/wav_in.h"
+#include "fuzz/drain.h"
 #include "pipeline/au_memory_stream.h"
 
 extern "C" {
@@ -12,19 +13,7 @@ extern "C" {
 
 namespace {
 
-size_t Drain(TWaveIn& in, uint32_t request) {
-  size_t total = 0;
-  // A source must end: a long file ends too, this only bounds the fuzzer's time.
-  for (int i = 0; i < 100000; ++i) {
-    void* buffer = nullptr;
-    uint32_t bytes = request;
-    in.GetData(buffer, bytes);
-    if (bytes == 0) break;
-    const auto* p = static_cast<const volatile uint8_t*>(buffer);
-    total += p[0] + p[bytes - 1];
-  }
-  return total;
-}
+size_t Drain(TWaveIn& in, uint32_t request) { return DrainSource(in, request, 100000); }
 
 }  // namespace
 
