@@ -206,6 +206,36 @@ TEST(FastResamplerTest, DefaultWavChainWritesWhatSoxReads) {
   EXPECT_EQ(Probe(dst, "codec_name"), "pcm_u8");
 }
 
+// The WAV path asked for the source's own rate, width and channels copies
+// the samples: no value changes, full scale included, at every width.
+TEST(FastResamplerTest, WavChainAtTheSourcesOwnFormatIsBitExact) {
+  TTempDir dir;
+  for (const int bits : {8, 16, 24, 32}) {
+    for (const int channels : {1, 2}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, " << channels << " channels");
+      const TPcm square = FullScaleSquare(bits, channels, 44100, 30000, 11);
+      const auto src = dir / "in.wav";
+      const auto dst = dir / "out.wav";
+      WriteWav(src, square);
+      TWaveIn in;
+      in.SetFileName(src.string());
+      TFastResampler rs;
+      rs.SetInput(&in);
+      rs.OutSampleRate = 44100;
+      TAudioConverter conv;
+      conv.SetInput(&rs);
+      conv.OutBitsPerSample = bits;
+      conv.OutChannels = channels;
+      TWaveOut out;
+      out.SetInput(&conv);
+      out.SetFileName(dst.string());
+      ASSERT_TRUE(RunToEnd(out));
+      EXPECT_EQ(out.ExceptionMessage, "");
+      EXPECT_EQ(WavPayload(dst), square.Bytes);
+    }
+  }
+}
+
 // Rates outside 1 Hz ... 768 kHz, from a damaged header or a setting such as
 // wavSr=-1, are refused before any buffer is sized by them; the edges work.
 TEST(FastResamplerTest, RatesOutsideTheEngineRangeAreRefused) {

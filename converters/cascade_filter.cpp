@@ -1,0 +1,232 @@
+#include "converters/cascade_filter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define QM_CASCADE_X86 1
+#endif
+
+namespace {
+
+constexpr int Sections = TCascadeFilter::Sections;
+
+// One wavefront step t over a block of Frames frames: section s takes frame
+// t - s. Sections go from the last to the first, so each one reads the
+// previous section's output of this frame before that section moves on.
+inline void ScalarStep(TCascadeFilter::TPairState& St, const double* Ff, const double* Fb, float* Pair,
+                       std::size_t Frames, std::size_t T) {
+  for (int s = Sections - 1; s >= 0; --s) {
+    if (T < static_cast<std::size_t>(s) || T - s >= Frames) continue;
+    const std::size_t n = T - s;
+    for (int c = 0; c < 2; ++c) {
+      const int lane = s * 2 + c;
+      const double x0 = s == 0 ? static_cast<double>(Pair[2 * n + c]) : St.Y[0][lane - 2];
+      double f = 0.0 + Ff[0] * St.X[3][lane];
+      f += Ff[1] * St.X[2][lane];
+      f += Ff[2] * St.X[1][lane];
+      f += Ff[3] * St.X[0][lane];
+      f += Ff[4] * x0;
+      double y = static_cast<double>(static_cast<float>(f));
+      y += Fb[0] * St.Y[3][lane];
+      y += Fb[1] * St.Y[2][lane];
+      y += Fb[2] * St.Y[1][lane];
+      y += Fb[3] * St.Y[0][lane];
+      y = static_cast<double>(static_cast<float>(y));
+      for (int k = 3; k > 0; --k) {
+        St.X[k][lane] = St.X[k - 1][lane];
+        St.Y[k][lane] = St.Y[k - 1][lane];
+      }
+      St.X[0][lane] = x0;
+      St.Y[0][lane] = y;
+      if (s == Sections - 1) Pair[2 * n + c] = static_cast<float>(y);
+    }
+  }
+}
+
+#if QM_CASCADE_X86
+
+// Steps [Begin, End), every section busy: one vector of two channels per
+// section.
+void RunSse2(TCascadeFilter::TPairState& St, const double* Ff, const double* Fb, float* Pair, std::size_t Begin,
+             std::size_t End) {
+  __m128d X[4][4], Y[4][4];
+  for (int s = 0; s < 4; ++s)
+    for (int k = 0; k < 4; ++k) {
+      X[s][k] = _mm_load_pd(&St.X[k][2 * s]);
+      Y[s][k] = _mm_load_pd(&St.Y[k][2 * s]);
+    }
+  const __m128d zero = _mm_setzero_pd();
+  const __m128d a4 = _mm_set1_pd(Ff[0]), a3 = _mm_set1_pd(Ff[1]), a2 = _mm_set1_pd(Ff[2]), a1 = _mm_set1_pd(Ff[3]),
+                a0 = _mm_set1_pd(Ff[4]);
+  const __m128d b3 = _mm_set1_pd(Fb[0]), b2 = _mm_set1_pd(Fb[1]), b1 = _mm_set1_pd(Fb[2]), b0 = _mm_set1_pd(Fb[3]);
+  for (std::size_t t = Begin; t < End; ++t) {
+    const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Pair + 2 * t))));
+    const __m128d x0[4] = {in, Y[0][0], Y[1][0], Y[2][0]};
+    for (int s = 0; s < 4; ++s) {
+      __m128d f = _mm_add_pd(zero, _mm_mul_pd(a4, X[s][3]));
+      f = _mm_add_pd(f, _mm_mul_pd(a3, X[s][2]));
+      f = _mm_add_pd(f, _mm_mul_pd(a2, X[s][1]));
+      f = _mm_add_pd(f, _mm_mul_pd(a1, X[s][0]));
+      f = _mm_add_pd(f, _mm_mul_pd(a0, x0[s]));
+      __m128d y = _mm_cvtps_pd(_mm_cvtpd_ps(f));
+      y = _mm_add_pd(y, _mm_mul_pd(b3, Y[s][3]));
+      y = _mm_add_pd(y, _mm_mul_pd(b2, Y[s][2]));
+      y = _mm_add_pd(y, _mm_mul_pd(b1, Y[s][1]));
+      y = _mm_add_pd(y, _mm_mul_pd(b0, Y[s][0]));
+      y = _mm_cvtps_pd(_mm_cvtpd_ps(y));
+      X[s][3] = X[s][2];
+      X[s][2] = X[s][1];
+      X[s][1] = X[s][0];
+      X[s][0] = x0[s];
+      Y[s][3] = Y[s][2];
+      Y[s][2] = Y[s][1];
+      Y[s][1] = Y[s][0];
+      Y[s][0] = y;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Pair + 2 * (t - 3)), _mm_castps_si128(_mm_cvtpd_ps(Y[3][0])));
+  }
+  for (int s = 0; s < 4; ++s)
+    for (int k = 0; k < 4; ++k) {
+      _mm_store_pd(&St.X[k][2 * s], X[s][k]);
+      _mm_store_pd(&St.Y[k][2 * s], Y[s][k]);
+    }
+}
+
+// The same steps with two sections per vector. A fused multiply-add gives
+// the sum of the separate ones: the product it does not round is exact.
+__attribute__((target("avx2,fma"))) void RunAvx2(TCascadeFilter::TPairState& St, const double* Ff,
+                                                 const double* Fb, float* Pair, std::size_t Begin,
+                                                 std::size_t End) {
+  __m256d X[2][4], Y[2][4];
+  for (int v = 0; v < 2; ++v)
+    for (int k = 0; k < 4; ++k) {
+      X[v][k] = _mm256_load_pd(&St.X[k][4 * v]);
+      Y[v][k] = _mm256_load_pd(&St.Y[k][4 * v]);
+    }
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d a4 = _mm256_set1_pd(Ff[0]), a3 = _mm256_set1_pd(Ff[1]), a2 = _mm256_set1_pd(Ff[2]),
+                a1 = _mm256_set1_pd(Ff[3]), a0 = _mm256_set1_pd(Ff[4]);
+  const __m256d b3 = _mm256_set1_pd(Fb[0]), b2 = _mm256_set1_pd(Fb[1]), b1 = _mm256_set1_pd(Fb[2]),
+                b0 = _mm256_set1_pd(Fb[3]);
+  for (std::size_t t = Begin; t < End; ++t) {
+    const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Pair + 2 * t))));
+    // Section 0 takes the input, each later one the last output of the
+    // section before it.
+    const __m256d x0[2] = {_mm256_permute2f128_pd(_mm256_castpd128_pd256(in), Y[0][0], 0x20),
+                           _mm256_permute2f128_pd(Y[0][0], Y[1][0], 0x21)};
+    for (int v = 0; v < 2; ++v) {
+      __m256d f = _mm256_fmadd_pd(a4, X[v][3], zero);
+      f = _mm256_fmadd_pd(a3, X[v][2], f);
+      f = _mm256_fmadd_pd(a2, X[v][1], f);
+      f = _mm256_fmadd_pd(a1, X[v][0], f);
+      f = _mm256_fmadd_pd(a0, x0[v], f);
+      __m256d y = _mm256_cvtps_pd(_mm256_cvtpd_ps(f));
+      y = _mm256_fmadd_pd(b3, Y[v][3], y);
+      y = _mm256_fmadd_pd(b2, Y[v][2], y);
+      y = _mm256_fmadd_pd(b1, Y[v][1], y);
+      y = _mm256_fmadd_pd(b0, Y[v][0], y);
+      y = _mm256_cvtps_pd(_mm256_cvtpd_ps(y));
+      X[v][3] = X[v][2];
+      X[v][2] = X[v][1];
+      X[v][1] = X[v][0];
+      X[v][0] = x0[v];
+      Y[v][3] = Y[v][2];
+      Y[v][2] = Y[v][1];
+      Y[v][1] = Y[v][0];
+      Y[v][0] = y;
+    }
+    const __m128 out = _mm_cvtpd_ps(_mm256_extractf128_pd(Y[1][0], 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Pair + 2 * (t - 3)), _mm_castps_si128(out));
+  }
+  for (int v = 0; v < 2; ++v)
+    for (int k = 0; k < 4; ++k) {
+      _mm256_store_pd(&St.X[k][4 * v], X[v][k]);
+      _mm256_store_pd(&St.Y[k][4 * v], Y[v][k]);
+    }
+}
+
+#endif
+
+}  // namespace
+
+bool TCascadeFilter::KernelAvailable(TFilterKernel Kernel) {
+  switch (Kernel) {
+    case TFilterKernel::Scalar: return true;
+#if QM_CASCADE_X86
+    case TFilterKernel::Sse2: return true;
+    case TFilterKernel::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    default: return false;
+#endif
+  }
+  return false;
+}
+
+TFilterKernel TCascadeFilter::BestKernel() {
+  if (KernelAvailable(TFilterKernel::Avx2)) return TFilterKernel::Avx2;
+  if (KernelAvailable(TFilterKernel::Sse2)) return TFilterKernel::Sse2;
+  return TFilterKernel::Scalar;
+}
+
+void TCascadeFilter::SetCoefficients(const std::array<float, 5>& A, const std::array<float, 4>& B) {
+  for (int i = 0; i < 5; ++i) FeedForward[i] = A[4 - i];
+  for (int i = 0; i < 4; ++i) FeedBack[i] = B[3 - i];
+}
+
+void TCascadeFilter::Reset(int Channels, std::size_t MaxFrames) {
+  FChannels = std::clamp(Channels, 1, MaxChannels);
+  Pairs.assign(static_cast<std::size_t>((FChannels + 1) / 2), TPairState{});
+  Scratch.assign(FChannels == 2 ? 0 : 2 * MaxFrames, 0.0f);
+  if (!KernelAvailable(Kernel)) Kernel = BestKernel();
+}
+
+void TCascadeFilter::Release() {
+  Pairs = {};
+  Scratch = {};
+  FChannels = 0;
+}
+
+void TCascadeFilter::RunPair(TPairState& State, float* Pair, std::size_t Frames) {
+  if (Frames == 0) return;
+  const double* ff = FeedForward.data();
+  const double* fb = FeedBack.data();
+  constexpr std::size_t ramp = Sections - 1;
+  // Steps ramp .. Frames - 1 keep every section busy: a vector kernel takes
+  // those; the steps at either end of the block run section by section.
+  std::size_t t = 0;
+  for (; t < ramp; ++t) ScalarStep(State, ff, fb, Pair, Frames, t);
+#if QM_CASCADE_X86
+  if (Frames > ramp && Kernel != TFilterKernel::Scalar) {
+    if (Kernel == TFilterKernel::Avx2)
+      RunAvx2(State, ff, fb, Pair, ramp, Frames);
+    else
+      RunSse2(State, ff, fb, Pair, ramp, Frames);
+    t = Frames;
+  }
+#endif
+  for (; t < Frames + ramp; ++t) ScalarStep(State, ff, fb, Pair, Frames, t);
+}
+
+void TCascadeFilter::Run(float* Data, std::size_t Frames) {
+  if (FChannels == 2) {
+    RunPair(Pairs[0], Data, Frames);
+    return;
+  }
+  const auto channels = static_cast<std::size_t>(FChannels);
+  for (std::size_t p = 0; p < Pairs.size(); ++p) {
+    const std::size_t c0 = 2 * p;
+    const bool second = c0 + 1 < channels;
+    float* pair = Scratch.data();
+    for (std::size_t n = 0; n < Frames; ++n) {
+      pair[2 * n] = Data[n * channels + c0];
+      pair[2 * n + 1] = second ? Data[n * channels + c0 + 1] : 0.0f;
+    }
+    RunPair(Pairs[p], pair, Frames);
+    for (std::size_t n = 0; n < Frames; ++n) {
+      Data[n * channels + c0] = pair[2 * n];
+      if (second) Data[n * channels + c0 + 1] = pair[2 * n + 1];
+    }
+  }
+}
