@@ -94,57 +94,83 @@ void RunSse2(TCascadeFilter::TPairState& St, const double* Ff, const double* Fb,
     }
 }
 
-// The same steps with two sections per vector. A fused multiply-add gives
-// the sum of the separate ones: the product it does not round is exact.
+// Two sections of a pair of channels, their history 1..4 frames back, kept
+// in named registers (an array would live on the stack).
+struct TAvxSections {
+  __m256d X1, X2, X3, X4, Y1, Y2, Y3, Y4;
+};
+
+struct TAvxCoefficients {
+  __m256d A4, A3, A2, A1, A0, B3, B2, B1, B0;
+};
+
+// One step of two sections. A fused multiply-add gives the sum of the
+// separate ones: the product it does not round is exact.
+__attribute__((target("avx2,fma"), always_inline)) inline void AvxStep(TAvxSections& S, __m256d X0,
+                                                                        const TAvxCoefficients& K) {
+  __m256d f = _mm256_fmadd_pd(K.A4, S.X4, _mm256_setzero_pd());
+  f = _mm256_fmadd_pd(K.A3, S.X3, f);
+  f = _mm256_fmadd_pd(K.A2, S.X2, f);
+  f = _mm256_fmadd_pd(K.A1, S.X1, f);
+  f = _mm256_fmadd_pd(K.A0, X0, f);
+  __m256d y = _mm256_cvtps_pd(_mm256_cvtpd_ps(f));
+  y = _mm256_fmadd_pd(K.B3, S.Y4, y);
+  y = _mm256_fmadd_pd(K.B2, S.Y3, y);
+  y = _mm256_fmadd_pd(K.B1, S.Y2, y);
+  y = _mm256_fmadd_pd(K.B0, S.Y1, y);
+  y = _mm256_cvtps_pd(_mm256_cvtpd_ps(y));
+  S.X4 = S.X3;
+  S.X3 = S.X2;
+  S.X2 = S.X1;
+  S.X1 = X0;
+  S.Y4 = S.Y3;
+  S.Y3 = S.Y2;
+  S.Y2 = S.Y1;
+  S.Y1 = y;
+}
+
+__attribute__((target("avx2,fma"), always_inline)) inline TAvxSections AvxLoad(const TCascadeFilter::TPairState& St,
+                                                                              int V) {
+  return TAvxSections{_mm256_load_pd(&St.X[0][4 * V]), _mm256_load_pd(&St.X[1][4 * V]),
+                      _mm256_load_pd(&St.X[2][4 * V]), _mm256_load_pd(&St.X[3][4 * V]),
+                      _mm256_load_pd(&St.Y[0][4 * V]), _mm256_load_pd(&St.Y[1][4 * V]),
+                      _mm256_load_pd(&St.Y[2][4 * V]), _mm256_load_pd(&St.Y[3][4 * V])};
+}
+
+__attribute__((target("avx2,fma"), always_inline)) inline void AvxStore(TCascadeFilter::TPairState& St, int V,
+                                                                         const TAvxSections& S) {
+  _mm256_store_pd(&St.X[0][4 * V], S.X1);
+  _mm256_store_pd(&St.X[1][4 * V], S.X2);
+  _mm256_store_pd(&St.X[2][4 * V], S.X3);
+  _mm256_store_pd(&St.X[3][4 * V], S.X4);
+  _mm256_store_pd(&St.Y[0][4 * V], S.Y1);
+  _mm256_store_pd(&St.Y[1][4 * V], S.Y2);
+  _mm256_store_pd(&St.Y[2][4 * V], S.Y3);
+  _mm256_store_pd(&St.Y[3][4 * V], S.Y4);
+}
+
 __attribute__((target("avx2,fma"))) void RunAvx2(TCascadeFilter::TPairState& St, const double* Ff,
                                                  const double* Fb, float* Pair, std::size_t Begin,
                                                  std::size_t End) {
-  __m256d X[2][4], Y[2][4];
-  for (int v = 0; v < 2; ++v)
-    for (int k = 0; k < 4; ++k) {
-      X[v][k] = _mm256_load_pd(&St.X[k][4 * v]);
-      Y[v][k] = _mm256_load_pd(&St.Y[k][4 * v]);
-    }
-  const __m256d zero = _mm256_setzero_pd();
-  const __m256d a4 = _mm256_set1_pd(Ff[0]), a3 = _mm256_set1_pd(Ff[1]), a2 = _mm256_set1_pd(Ff[2]),
-                a1 = _mm256_set1_pd(Ff[3]), a0 = _mm256_set1_pd(Ff[4]);
-  const __m256d b3 = _mm256_set1_pd(Fb[0]), b2 = _mm256_set1_pd(Fb[1]), b1 = _mm256_set1_pd(Fb[2]),
-                b0 = _mm256_set1_pd(Fb[3]);
+  // Lanes: sections 0 and 1 in the first vector, 2 and 3 in the second, each
+  // as channel 0, channel 1.
+  TAvxSections lo = AvxLoad(St, 0), hi = AvxLoad(St, 1);
+  const TAvxCoefficients k{_mm256_set1_pd(Ff[0]), _mm256_set1_pd(Ff[1]), _mm256_set1_pd(Ff[2]),
+                           _mm256_set1_pd(Ff[3]), _mm256_set1_pd(Ff[4]), _mm256_set1_pd(Fb[0]),
+                           _mm256_set1_pd(Fb[1]), _mm256_set1_pd(Fb[2]), _mm256_set1_pd(Fb[3])};
   for (std::size_t t = Begin; t < End; ++t) {
     const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Pair + 2 * t))));
     // Section 0 takes the input, each later one the last output of the
     // section before it.
-    const __m256d x0[2] = {_mm256_permute2f128_pd(_mm256_castpd128_pd256(in), Y[0][0], 0x20),
-                           _mm256_permute2f128_pd(Y[0][0], Y[1][0], 0x21)};
-    for (int v = 0; v < 2; ++v) {
-      __m256d f = _mm256_fmadd_pd(a4, X[v][3], zero);
-      f = _mm256_fmadd_pd(a3, X[v][2], f);
-      f = _mm256_fmadd_pd(a2, X[v][1], f);
-      f = _mm256_fmadd_pd(a1, X[v][0], f);
-      f = _mm256_fmadd_pd(a0, x0[v], f);
-      __m256d y = _mm256_cvtps_pd(_mm256_cvtpd_ps(f));
-      y = _mm256_fmadd_pd(b3, Y[v][3], y);
-      y = _mm256_fmadd_pd(b2, Y[v][2], y);
-      y = _mm256_fmadd_pd(b1, Y[v][1], y);
-      y = _mm256_fmadd_pd(b0, Y[v][0], y);
-      y = _mm256_cvtps_pd(_mm256_cvtpd_ps(y));
-      X[v][3] = X[v][2];
-      X[v][2] = X[v][1];
-      X[v][1] = X[v][0];
-      X[v][0] = x0[v];
-      Y[v][3] = Y[v][2];
-      Y[v][2] = Y[v][1];
-      Y[v][1] = Y[v][0];
-      Y[v][0] = y;
-    }
-    const __m128 out = _mm_cvtpd_ps(_mm256_extractf128_pd(Y[1][0], 1));
+    const __m256d x0lo = _mm256_permute2f128_pd(_mm256_castpd128_pd256(in), lo.Y1, 0x20);
+    const __m256d x0hi = _mm256_permute2f128_pd(lo.Y1, hi.Y1, 0x21);
+    AvxStep(lo, x0lo, k);
+    AvxStep(hi, x0hi, k);
+    const __m128 out = _mm_cvtpd_ps(_mm256_extractf128_pd(hi.Y1, 1));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(Pair + 2 * (t - 3)), _mm_castps_si128(out));
   }
-  for (int v = 0; v < 2; ++v)
-    for (int k = 0; k < 4; ++k) {
-      _mm256_store_pd(&St.X[k][4 * v], X[v][k]);
-      _mm256_store_pd(&St.Y[k][4 * v], Y[v][k]);
-    }
+  AvxStore(St, 0, lo);
+  AvxStore(St, 1, hi);
 }
 
 #endif
