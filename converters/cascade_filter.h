@@ -3,11 +3,13 @@
 //
 // Per channel and section, for each new input x[n]:
 //   y[n] = round(round(a4 x[n-4] + a3 x[n-3] + a2 x[n-2] + a1 x[n-1] + a0 x[n])
-//                + b3 y[n-4] + b2 y[n-3] + b1 y[n-2] + b0 y[n-1])
+//                + (b3 y[n-4] + b2 y[n-3] + b1 y[n-2]) + b0 y[n-1])
 // where round() goes to single precision. A product of two singles is exact
-// in double, so the sums are formed in double, in the order written; only a
-// sum that lands within a double rounding of a single's rounding boundary can
-// differ by one step of the last bit from a sum formed in extended precision.
+// in double, so the sums are formed in double; only a sum that lands within
+// a double rounding of a single's rounding boundary can differ by one step of
+// the last bit from a sum formed in extended precision. The terms that wait
+// on the newest values (x[n], the rounded input sum, y[n-1]) come last, so
+// each frame's result follows them after few operations.
 //
 // The four sections and a pair of channels run side by side (a wavefront:
 // section s works on frame n - s while section 0 takes frame n), so the
