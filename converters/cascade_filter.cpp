@@ -12,17 +12,28 @@ namespace {
 
 constexpr int Sections = TCascadeFilter::Sections;
 
-// One wavefront step t over a block of Frames frames: section s takes frame
-// t - s. Sections go from the last to the first, so each one reads the
-// previous section's output of this frame before that section moves on.
+// The kernels that keep several sections in one register run section s
+// three frames behind section s - 1 rather than one: the register then
+// waits on its own value of three steps ago, not of the last step, for the
+// long way through a section (two roundings to single among the sums), and
+// the recursion of each section sets the pace. The values do not change.
+constexpr std::size_t kVectorSkew = 3;
+
+// One wavefront step T over a block of Frames frames: section s takes frame
+// T - Skew * s. Sections go from the last to the first, so each one reads
+// the output of the section before it as that section left it at the
+// previous step.
 inline void ScalarStep(TCascadeFilter::TPairState& St, const double* Ff, const double* Fb, float* Pair,
-                       std::size_t Frames, std::size_t T) {
+                       std::size_t Frames, std::size_t T, std::size_t Skew) {
   for (int s = Sections - 1; s >= 0; --s) {
-    if (T < static_cast<std::size_t>(s) || T - s >= Frames) continue;
-    const std::size_t n = T - s;
+    if (T < Skew * s || T - Skew * s >= Frames) continue;
+    const std::size_t n = T - Skew * s;
+    // The last frame the section before this one has taken (it ran at step
+    // T - 1 unless it has finished the block).
+    const std::size_t before = s == 0 ? 0 : std::min(T - 1 - Skew * (s - 1), Frames - 1) - n;
     for (int c = 0; c < 2; ++c) {
       const int lane = s * 2 + c;
-      const double x0 = s == 0 ? static_cast<double>(Pair[2 * n + c]) : St.Y[0][lane - 2];
+      const double x0 = s == 0 ? static_cast<double>(Pair[2 * n + c]) : St.Y[before][lane - 2];
       double f = 0.0 + Ff[0] * St.X[3][lane];
       f += Ff[1] * St.X[2][lane];
       f += Ff[2] * St.X[1][lane];
@@ -160,17 +171,71 @@ __attribute__((target("avx2,fma"))) void RunAvx2(TCascadeFilter::TPairState& St,
                            _mm256_set1_pd(Fb[1]), _mm256_set1_pd(Fb[2]), _mm256_set1_pd(Fb[3])};
   for (std::size_t t = Begin; t < End; ++t) {
     const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Pair + 2 * t))));
-    // Section 0 takes the input, each later one the last output of the
-    // section before it.
-    const __m256d x0lo = _mm256_permute2f128_pd(_mm256_castpd128_pd256(in), lo.Y1, 0x20);
-    const __m256d x0hi = _mm256_permute2f128_pd(lo.Y1, hi.Y1, 0x21);
+    // Section 0 takes the input, each later one the output the section
+    // before it gave three steps ago.
+    const __m256d x0lo = _mm256_permute2f128_pd(_mm256_castpd128_pd256(in), lo.Y3, 0x20);
+    const __m256d x0hi = _mm256_permute2f128_pd(lo.Y3, hi.Y3, 0x21);
     AvxStep(lo, x0lo, k);
     AvxStep(hi, x0hi, k);
     const __m128 out = _mm_cvtpd_ps(_mm256_extractf128_pd(hi.Y1, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(Pair + 2 * (t - 3)), _mm_castps_si128(out));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Pair + 2 * (t - 3 * kVectorSkew)), _mm_castps_si128(out));
   }
   AvxStore(St, 0, lo);
   AvxStore(St, 1, hi);
+}
+
+// All four sections of both channels in one vector.
+__attribute__((target("avx512f"))) void RunAvx512(TCascadeFilter::TPairState& St, const double* Ff,
+                                                  const double* Fb, float* Pair, std::size_t Begin,
+                                                  std::size_t End) {
+  __m512d x1 = _mm512_load_pd(St.X[0]), x2 = _mm512_load_pd(St.X[1]), x3 = _mm512_load_pd(St.X[2]),
+          x4 = _mm512_load_pd(St.X[3]);
+  __m512d y1 = _mm512_load_pd(St.Y[0]), y2 = _mm512_load_pd(St.Y[1]), y3 = _mm512_load_pd(St.Y[2]),
+          y4 = _mm512_load_pd(St.Y[3]);
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d a4 = _mm512_set1_pd(Ff[0]), a3 = _mm512_set1_pd(Ff[1]), a2 = _mm512_set1_pd(Ff[2]),
+                a1 = _mm512_set1_pd(Ff[3]), a0 = _mm512_set1_pd(Ff[4]);
+  const __m512d b3 = _mm512_set1_pd(Fb[0]), b2 = _mm512_set1_pd(Fb[1]), b1 = _mm512_set1_pd(Fb[2]),
+                b0 = _mm512_set1_pd(Fb[3]);
+  // The input into lanes 0 and 1, each section's output of three steps ago
+  // one section on.
+  const __m512i shift = _mm512_set_epi64(5, 4, 3, 2, 1, 0, 9, 8);
+  // (The zero-masked conversions are the plain ones; these spare GCC's
+  // headers a false warning.)
+  for (std::size_t t = Begin; t < End; ++t) {
+    const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Pair + 2 * t))));
+    const __m512d x0 = _mm512_permutex2var_pd(y3, shift, _mm512_castpd128_pd512(in));
+    __m512d f = _mm512_fmadd_pd(a4, x4, zero);
+    f = _mm512_fmadd_pd(a3, x3, f);
+    f = _mm512_fmadd_pd(a2, x2, f);
+    f = _mm512_fmadd_pd(a1, x1, f);
+    f = _mm512_fmadd_pd(a0, x0, f);
+    __m512d p = _mm512_mul_pd(b3, y4);
+    p = _mm512_fmadd_pd(b2, y3, p);
+    p = _mm512_fmadd_pd(b1, y2, p);
+    __m512d y = _mm512_add_pd(_mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, f)), p);
+    y = _mm512_fmadd_pd(b0, y1, y);
+    y = _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, y));
+    x4 = x3;
+    x3 = x2;
+    x2 = x1;
+    x1 = x0;
+    y4 = y3;
+    y3 = y2;
+    y2 = y1;
+    y1 = y;
+    const __m128d last = _mm_castps_pd(_mm512_maskz_extractf32x4_ps(0xF, _mm512_castpd_ps(y1), 3));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(Pair + 2 * (t - 3 * kVectorSkew)),
+                     _mm_castps_si128(_mm_cvtpd_ps(last)));
+  }
+  _mm512_store_pd(St.X[0], x1);
+  _mm512_store_pd(St.X[1], x2);
+  _mm512_store_pd(St.X[2], x3);
+  _mm512_store_pd(St.X[3], x4);
+  _mm512_store_pd(St.Y[0], y1);
+  _mm512_store_pd(St.Y[1], y2);
+  _mm512_store_pd(St.Y[2], y3);
+  _mm512_store_pd(St.Y[3], y4);
 }
 
 #endif
@@ -183,6 +248,7 @@ bool TCascadeFilter::KernelAvailable(TFilterKernel Kernel) {
 #if QM_CASCADE_X86
     case TFilterKernel::Sse2: return true;
     case TFilterKernel::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    case TFilterKernel::Avx512: return __builtin_cpu_supports("avx512f");
 #else
     default: return false;
 #endif
@@ -191,6 +257,7 @@ bool TCascadeFilter::KernelAvailable(TFilterKernel Kernel) {
 }
 
 TFilterKernel TCascadeFilter::BestKernel() {
+  if (KernelAvailable(TFilterKernel::Avx512)) return TFilterKernel::Avx512;
   if (KernelAvailable(TFilterKernel::Avx2)) return TFilterKernel::Avx2;
   if (KernelAvailable(TFilterKernel::Sse2)) return TFilterKernel::Sse2;
   return TFilterKernel::Scalar;
@@ -218,21 +285,27 @@ void TCascadeFilter::RunPair(TPairState& State, float* Pair, std::size_t Frames)
   if (Frames == 0) return;
   const double* ff = FeedForward.data();
   const double* fb = FeedBack.data();
-  constexpr std::size_t ramp = Sections - 1;
+  std::size_t skew = 1;
+#if QM_CASCADE_X86
+  if (Kernel == TFilterKernel::Avx2 || Kernel == TFilterKernel::Avx512) skew = kVectorSkew;
+#endif
+  const std::size_t ramp = skew * (Sections - 1);
   // Steps ramp .. Frames - 1 keep every section busy: a vector kernel takes
   // those; the steps at either end of the block run section by section.
   std::size_t t = 0;
-  for (; t < ramp; ++t) ScalarStep(State, ff, fb, Pair, Frames, t);
+  for (; t < std::min(ramp, Frames + ramp); ++t) ScalarStep(State, ff, fb, Pair, Frames, t, skew);
 #if QM_CASCADE_X86
   if (Frames > ramp && Kernel != TFilterKernel::Scalar) {
-    if (Kernel == TFilterKernel::Avx2)
+    if (Kernel == TFilterKernel::Avx512)
+      RunAvx512(State, ff, fb, Pair, ramp, Frames);
+    else if (Kernel == TFilterKernel::Avx2)
       RunAvx2(State, ff, fb, Pair, ramp, Frames);
     else
       RunSse2(State, ff, fb, Pair, ramp, Frames);
     t = Frames;
   }
 #endif
-  for (; t < Frames + ramp; ++t) ScalarStep(State, ff, fb, Pair, Frames, t);
+  for (; t < Frames + ramp; ++t) ScalarStep(State, ff, fb, Pair, Frames, t, skew);
 }
 
 void TCascadeFilter::Run(float* Data, std::size_t Frames) {

@@ -21,7 +21,7 @@
 #include <cstddef>
 #include <vector>
 
-enum class TFilterKernel { Scalar, Sse2, Avx2 };
+enum class TFilterKernel { Scalar, Sse2, Avx2, Avx512 };
 
 class TCascadeFilter {
  public:

@@ -69,7 +69,7 @@ std::vector<float> Noise(std::size_t values, unsigned seed, float level = 0.7f) 
 
 std::vector<TFilterKernel> Kernels() {
   std::vector<TFilterKernel> all;
-  for (auto k : {TFilterKernel::Scalar, TFilterKernel::Sse2, TFilterKernel::Avx2})
+  for (auto k : {TFilterKernel::Scalar, TFilterKernel::Sse2, TFilterKernel::Avx2, TFilterKernel::Avx512})
     if (TCascadeFilter::KernelAvailable(k)) all.push_back(k);
   return all;
 }
