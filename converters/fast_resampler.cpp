@@ -70,6 +70,20 @@ TChebyshevCoefficients DesignChebyshevLowPass(long double Cutoff, int Poles, lon
   return c;
 }
 
+namespace {
+
+// One frame of float values; stereo, the common case, without a call.
+inline void CopyFrame(float* Dest, const float* Src, size_t Channels) {
+  if (Channels == 2) {
+    Dest[0] = Src[0];
+    Dest[1] = Src[1];
+  } else {
+    std::memcpy(Dest, Src, Channels * sizeof(float));
+  }
+}
+
+}  // namespace
+
 TFastResampler::~TFastResampler() { NotifyRemoval(); }
 
 int TFastResampler::GetBitsPerSample() {
@@ -162,7 +176,7 @@ uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
     int64_t s = 0;
     uint32_t i = 0;
     while (i < frames && produced < FWorkFrames) {
-      std::memcpy(e + produced * channels, f + i * channels, channels * sizeof(float));
+      CopyFrame(e + produced * channels, f + i * channels, channels);
       ++produced;
       s -= InBlockBytes;
       if (s < 0) {
@@ -180,7 +194,7 @@ uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
     for (uint32_t n = 0; n < frames; ++n) {
       s -= OutBlockBytes;
       if (s < 0) {
-        if (produced != n) std::memcpy(f + produced * channels, f + n * channels, channels * sizeof(float));
+        if (produced != n) CopyFrame(f + produced * channels, f + n * channels, channels);
         ++produced;
         s += InBlockBytes;
       }

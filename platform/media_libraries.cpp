@@ -79,26 +79,27 @@ void* Lookup(const char* Name, std::string& Missing) {
   return nullptr;
 }
 
-template <typename F>
-F BindOrNull(std::atomic<void*>& Slot, const char* Name) {
+// The function in Slot, looked up the first time.
+void* Resolve(std::atomic<void*>& Slot, const char* Name, std::string& Missing) {
   void* f = Slot.load(std::memory_order_acquire);
   if (f == nullptr) {
-    std::string missing;
-    f = Lookup(Name, missing);
+    f = Lookup(Name, Missing);
     if (f != nullptr) Slot.store(f, std::memory_order_release);
   }
-  return reinterpret_cast<F>(f);
+  return f;
+}
+
+template <typename F>
+F BindOrNull(std::atomic<void*>& Slot, const char* Name) {
+  std::string missing;
+  return reinterpret_cast<F>(Resolve(Slot, Name, missing));
 }
 
 template <typename F>
 F Bind(std::atomic<void*>& Slot, const char* Name) {
-  void* f = Slot.load(std::memory_order_acquire);
-  if (f == nullptr) {
-    std::string missing;
-    f = Lookup(Name, missing);
-    if (f == nullptr) throw std::runtime_error(FormatMessage(kFmtLibraryNotLoaded, {missing}));
-    Slot.store(f, std::memory_order_release);
-  }
+  std::string missing;
+  void* f = Resolve(Slot, Name, missing);
+  if (f == nullptr) throw std::runtime_error(FormatMessage(kFmtLibraryNotLoaded, {missing}));
   return reinterpret_cast<F>(f);
 }
 
