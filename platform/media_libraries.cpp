@@ -8,6 +8,9 @@
 // one without (the freeing and resetting kind, which a failed open may still
 // call on its empty handles) does nothing.
 //
+// A function the platform layer starts to call gets its line at the end of
+// this file; one that lacks it shows as an undefined reference at link time.
+//
 // Compiled with hidden visibility: these definitions serve this program
 // only and never stand in for the functions the libraries call among
 // themselves.
@@ -182,6 +185,7 @@ int64_t av_rescale_q(int64_t a, AVRational bq, AVRational cq) { return QM_BIND(a
 int av_samples_set_silence(uint8_t **audio_data, int offset, int nb_samples, int nb_channels, enum AVSampleFormat sample_fmt) { return QM_BIND(av_samples_set_silence)(audio_data, offset, nb_samples, nb_channels, sample_fmt); }
 int av_seek_frame(AVFormatContext *s, int stream_index, int64_t timestamp, int flags) { return QM_BIND(av_seek_frame)(s, stream_index, timestamp, flags); }
 int av_write_trailer(AVFormatContext *s) { return QM_BIND(av_write_trailer)(s); }
+const AVCodecDescriptor *avcodec_descriptor_get(enum AVCodecID id) { return QM_BIND(avcodec_descriptor_get)(id); }
 AVCodecContext *avcodec_alloc_context3(const AVCodec *codec) { return QM_BIND(avcodec_alloc_context3)(codec); }
 const AVCodec *avcodec_find_decoder(enum AVCodecID id) { return QM_BIND(avcodec_find_decoder)(id); }
 const AVCodec *avcodec_find_encoder(enum AVCodecID id) { return QM_BIND(avcodec_find_encoder)(id); }
