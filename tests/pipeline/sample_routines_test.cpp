@@ -288,6 +288,12 @@ TEST(SampleRoutines, LongBuffersGiveTheDefinitionsResults) {
   StereoToMonoSingle(stereo.data(), 1001);
   for (std::size_t i = 0; i < 1001; ++i) {
     const float want = (input[2 * i] + input[2 * i + 1]) / 2.0f;
+    // Which of two NaNs a sum keeps depends on the operand order the
+    // compiler picks; every later routine treats all NaNs alike.
+    if (std::isnan(want)) {
+      ASSERT_TRUE(std::isnan(stereo[i])) << i;
+      continue;
+    }
     ASSERT_EQ(std::bit_cast<uint32_t>(stereo[i]), std::bit_cast<uint32_t>(want)) << i;
   }
   std::vector<float> mono(2 * 1003);
