@@ -271,7 +271,7 @@ void TCascadeFilter::SetCoefficients(const std::array<float, 5>& A, const std::a
 void TCascadeFilter::Reset(int Channels, std::size_t MaxFrames) {
   FChannels = std::clamp(Channels, 1, MaxChannels);
   Pairs.assign(static_cast<std::size_t>((FChannels + 1) / 2), TPairState{});
-  Scratch.assign(FChannels == 2 ? 0 : 2 * MaxFrames, 0.0f);
+  Scratch.assign(FChannels == 2 ? 0 : 2 * std::max<std::size_t>(MaxFrames, 1), 0.0f);
   if (!KernelAvailable(Kernel)) Kernel = BestKernel();
 }
 
@@ -293,7 +293,7 @@ void TCascadeFilter::RunPair(TPairState& State, float* Pair, std::size_t Frames)
   // Steps ramp .. Frames - 1 keep every section busy: a vector kernel takes
   // those; the steps at either end of the block run section by section.
   std::size_t t = 0;
-  for (; t < std::min(ramp, Frames + ramp); ++t) ScalarStep(State, ff, fb, Pair, Frames, t, skew);
+  for (; t < ramp; ++t) ScalarStep(State, ff, fb, Pair, Frames, t, skew);
 #if QM_CASCADE_X86
   if (Frames > ramp && Kernel != TFilterKernel::Scalar) {
     if (Kernel == TFilterKernel::Avx512)
@@ -314,18 +314,25 @@ void TCascadeFilter::Run(float* Data, std::size_t Frames) {
     return;
   }
   const auto channels = static_cast<std::size_t>(FChannels);
-  for (std::size_t p = 0; p < Pairs.size(); ++p) {
-    const std::size_t c0 = 2 * p;
-    const bool second = c0 + 1 < channels;
-    float* pair = Scratch.data();
-    for (std::size_t n = 0; n < Frames; ++n) {
-      pair[2 * n] = Data[n * channels + c0];
-      pair[2 * n + 1] = second ? Data[n * channels + c0 + 1] : 0.0f;
-    }
-    RunPair(Pairs[p], pair, Frames);
-    for (std::size_t n = 0; n < Frames; ++n) {
-      Data[n * channels + c0] = pair[2 * n];
-      if (second) Data[n * channels + c0 + 1] = pair[2 * n + 1];
+  // The filter carries on from block to block, so a block longer than the
+  // scratch buffer runs in pieces of it.
+  const std::size_t piece = Scratch.size() / 2;
+  for (std::size_t at = 0; piece > 0 && at < Frames; at += piece) {
+    const std::size_t frames = std::min(piece, Frames - at);
+    float* data = Data + at * channels;
+    for (std::size_t p = 0; p < Pairs.size(); ++p) {
+      const std::size_t c0 = 2 * p;
+      const bool second = c0 + 1 < channels;
+      float* pair = Scratch.data();
+      for (std::size_t n = 0; n < frames; ++n) {
+        pair[2 * n] = data[n * channels + c0];
+        pair[2 * n + 1] = second ? data[n * channels + c0 + 1] : 0.0f;
+      }
+      RunPair(Pairs[p], pair, frames);
+      for (std::size_t n = 0; n < frames; ++n) {
+        data[n * channels + c0] = pair[2 * n];
+        if (second) data[n * channels + c0 + 1] = pair[2 * n + 1];
+      }
     }
   }
 }

@@ -34,7 +34,8 @@ class TCascadeFilter {
 
   // Feed-forward a0..a4 and feedback b0..b3, as designed.
   void SetCoefficients(const std::array<float, 5>& A, const std::array<float, 4>& B);
-  // Silence in every section; room for blocks of up to MaxFrames frames.
+  // Silence in every section; sized for blocks of MaxFrames frames (longer
+  // ones run in pieces).
   void Reset(int Channels, std::size_t MaxFrames);
   // Releases the state and the scratch buffer.
   void Release();

@@ -45,9 +45,9 @@ std::vector<float> Blockwise(std::vector<float> data, int channels, const TCheby
   TCascadeFilter filter;
   filter.Kernel = kernel;
   filter.SetCoefficients(c.A, c.B);
-  std::size_t largest = 0;
-  for (std::size_t b : blocks) largest = std::max(largest, b);
-  filter.Reset(channels, largest);
+  // Sized for fewer frames than the longest block: such a block runs in
+  // pieces.
+  filter.Reset(channels, 500);
   EXPECT_EQ(filter.Kernel, kernel);
   const std::size_t frames = data.size() / channels;
   std::size_t at = 0;
