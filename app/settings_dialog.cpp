@@ -17,6 +17,7 @@
 
 #include "app/language_table.h"
 #include "app/settings.h"
+#include "cdaudio/alsa_pcm.h"
 #include "codecs/format_catalog.h"
 
 namespace {
@@ -57,7 +58,6 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   ComboBoxAudioDevice->setObjectName("ComboBoxAudioDevice");
   ComboBoxAudioDevice->setEditable(true);
   ComboBoxAudioDevice->setInsertPolicy(QComboBox::NoInsert);
-  ComboBoxAudioDevice->addItem(kDefaultAudioDevice);
 
   GroupBoxSaving = new QGroupBox(" Saving ", this);
   LabelOutput = new QLabel("Output Directory:", GroupBoxSaving);
@@ -204,6 +204,12 @@ void TFormSettings::showEvent(QShowEvent* event) {
 
 void TFormSettings::FormShow() {
   ComboBoxDrives->setCurrentIndex(settings_.driveType < ComboBoxDrives->count() ? settings_.driveType : -1);
+  // The devices ALSA describes are offered; any other name may be typed.
+  ComboBoxAudioDevice->clear();
+  ComboBoxAudioDevice->addItem(kDefaultAudioDevice);
+  for (const std::string& name : AlsaPlaybackDevices()) {
+    if (name != kDefaultAudioDevice) ComboBoxAudioDevice->addItem(Q(name));
+  }
   ComboBoxAudioDevice->setEditText(Q(settings_.audioDevice));
   EditOutput->setText(Q(settings_.OutputDir));
   CheckBoxOutputSame->setChecked(settings_.asInput);

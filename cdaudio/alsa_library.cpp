@@ -26,7 +26,10 @@ bool BindExports(platform::DynamicLibrary& lib) {
                      lib.Bind(e.pcm_prepare, "snd_pcm_prepare") && lib.Bind(e.pcm_pause, "snd_pcm_pause") &&
                      lib.Bind(e.pcm_drain, "snd_pcm_drain") && lib.Bind(e.pcm_drop, "snd_pcm_drop") &&
                      lib.Bind(e.pcm_state, "snd_pcm_state") && lib.Bind(e.strerror, "snd_strerror") &&
-                     lib.Bind(e.lib_error_set_handler, "snd_lib_error_set_handler");
+                     lib.Bind(e.lib_error_set_handler, "snd_lib_error_set_handler") &&
+                     lib.Bind(e.device_name_hint, "snd_device_name_hint") &&
+                     lib.Bind(e.device_name_get_hint, "snd_device_name_get_hint") &&
+                     lib.Bind(e.device_name_free_hint, "snd_device_name_free_hint");
   if (bound) e.lib_error_set_handler(IgnoreLibraryMessage);
   return bound;
 }

@@ -23,6 +23,9 @@ struct TAlsaLibrary {
   decltype(&::snd_pcm_state) pcm_state = nullptr;
   decltype(&::snd_strerror) strerror = nullptr;
   decltype(&::snd_lib_error_set_handler) lib_error_set_handler = nullptr;
+  decltype(&::snd_device_name_hint) device_name_hint = nullptr;
+  decltype(&::snd_device_name_get_hint) device_name_get_hint = nullptr;
+  decltype(&::snd_device_name_free_hint) device_name_free_hint = nullptr;
 };
 
 // Loads and binds the library once (a failed load is tried again at the next

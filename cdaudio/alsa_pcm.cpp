@@ -1,7 +1,26 @@
 #include "cdaudio/alsa_pcm.h"
 
+#include <cstdlib>
+
 #include "pipeline/au_exception.h"
 #include "platform/messages.h"
+
+std::vector<std::string> AlsaPlaybackDevices() {
+  std::vector<std::string> names;
+  const TAlsaLibrary* lib = LoadAlsaLibrary();
+  void** hints = nullptr;
+  if (lib == nullptr || lib->device_name_hint(-1, "pcm", &hints) < 0 || hints == nullptr) return names;
+  for (void** hint = hints; *hint != nullptr; ++hint) {
+    char* name = lib->device_name_get_hint(*hint, "NAME");
+    char* io = lib->device_name_get_hint(*hint, "IOID");
+    // No direction: the device plays and records.
+    if (name != nullptr && (io == nullptr || std::string(io) == "Output")) names.emplace_back(name);
+    std::free(name);
+    std::free(io);
+  }
+  lib->device_name_free_hint(hints);
+  return names;
+}
 
 TAlsaPcm::~TAlsaPcm() { Close(); }
 

@@ -6,8 +6,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cdaudio/alsa_library.h"
+
+// The names of the playback devices ALSA's configuration describes, as
+// offered to the user ("default" among them where it is described); empty
+// without the library.
+std::vector<std::string> AlsaPlaybackDevices();
 
 class TAlsaPcm {
  public:
