@@ -40,4 +40,6 @@ const TAlsaLibrary* LoadAlsaLibrary() {
   return Library().Load(BindExports) ? &Exports() : nullptr;
 }
 
+bool AlsaLibraryLoaded() { return Library().Loaded(); }
+
 std::string AlsaNotLoadedMessage() { return Library().LoadFailedMessage(); }

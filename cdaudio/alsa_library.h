@@ -34,5 +34,8 @@ struct TAlsaLibrary {
 // cannot be loaded or lacks an export.
 const TAlsaLibrary* LoadAlsaLibrary();
 
+// Loaded in this process already (it stays loaded).
+bool AlsaLibraryLoaded();
+
 // "libasound.so.2 library could not be loaded."
 std::string AlsaNotLoadedMessage();
