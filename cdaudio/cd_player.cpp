@@ -189,8 +189,6 @@ void TCDPlayer::Play(int Track) {
 
   auto playback = std::make_unique<TPlayback>();
   playback->Lib = &lib;
-  playback->Pcm.Open(AudioDevice, kSampleRate, kChannels, kDeviceLatency);
-
   // Plain reads, whatever the ripping source set up: playback keeps pace
   // with the device, and paranoia's verification would not.
   CR_CDROMPARAMS saved{};
@@ -214,6 +212,9 @@ void TCDPlayer::Play(int Track) {
   playback->FirstSector = first;
   playback->BlockBytes = std::clamp<int32_t>(playback->BlockBytes, CR_SECTOR_BYTES, kBlockSectors * CR_SECTOR_BYTES);
   playback->Block.resize(static_cast<std::size_t>(playback->BlockBytes));
+  // A device that cannot be opened leaves the player stopped; the ripper
+  // closes with `playback`.
+  playback->Pcm.Open(AudioDevice, kSampleRate, kChannels, kDeviceLatency);
 
   FPlayingTrack = Track;
   FPlayedFrames = 0;
@@ -224,11 +225,10 @@ void TCDPlayer::Play(int Track) {
     FError.clear();
   }
   StopRequested = false;
-  FThread = std::thread([this, p = playback.release()] { PlaybackLoop(p); });
+  FThread = std::thread([this, p = std::move(playback)]() mutable { PlaybackLoop(std::move(p)); });
 }
 
-void TCDPlayer::PlaybackLoop(TPlayback* Playback) {
-  std::unique_ptr<TPlayback> playback(Playback);
+void TCDPlayer::PlaybackLoop(std::unique_ptr<TPlayback> playback) {
   std::string error;
   try {
     for (;;) {

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +28,9 @@ enum class TCDStatus { cdsNotReady = 0, cdsStopped = 1, cdsPlaying = 2, cdsPause
 // CD addresses count the two seconds of lead-in before the first sector:
 // sector 0 is 00:02:00.
 inline constexpr int kCDLeadInFrames = 150;
+
+// What a playback thread owns: the reader and the audio device.
+struct TPlayback;
 
 class TCDPlayer : public TComponent {
  public:
@@ -119,7 +123,7 @@ class TCDPlayer : public TComponent {
   // Reads the drive's table once per outermost open; false without one.
   bool ReadTable();
   void JoinPlayback();
-  void PlaybackLoop(struct TPlayback* Playback);
+  void PlaybackLoop(std::unique_ptr<TPlayback> Playback);
 
   std::mutex FLibLock;
   const TCDRipLibrary* FLib = nullptr;
