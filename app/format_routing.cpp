@@ -1,7 +1,9 @@
 #include "app/format_routing.h"
 
 #include "app/pipeline_set.h"
+#include "app/tag_transfer.h"
 #include "pipeline/au_exception.h"
+#include "platform/text_codec.h"
 #include "tags/au_tags.h"
 
 TFormatRouting::TFormatRouting(TPipelineSet& components) {
@@ -18,6 +20,16 @@ TFormatRouting::TFormatRouting(TPipelineSet& components) {
       sink.Format = c.Format;
       sink.Sink = c.Sink;
       sink.Chain = components.Chain();
+      if (c.Format->SinkTags) {
+        sink.CopyTags = [format = c.Format, out = c.Sink](const TSourceRoute& source) {
+          TAuTags* tags = format->SinkTags(*out);
+          if (tags == nullptr) return;
+          // Reading the source's container opens its file, so what it holds
+          // is there before the sink starts.
+          const TAuTags* from = source.Format->SourceTags ? source.Format->SourceTags(*source.Source) : nullptr;
+          TransferTags(TagTransferFor(*source.Format, *format), from, *tags);
+        };
+      }
       sinks_.push_back(std::move(sink));
     }
   }
@@ -48,12 +60,9 @@ void TFormatRouting::Connect(const TSinkRoute& sink, const TSourceRoute& source,
   TAuInput* input = sinkFormat.SinkInput ? sinkFormat.SinkInput(*source.Format, *source.Source, sink.Chain)
                                          : source.Source;
   sink.Sink->SetInput(input);
-  if (sink.CopyTags) {
-    sink.CopyTags(source);
-  } else if (sink.Format->SinkTags) {
-    // A file never carries the tags the sink was given for a grabbed track.
-    if (TAuTags* tags = sink.Format->SinkTags(*sink.Sink)) tags->Clear();
-  }
+  // A file never carries the tags the sink was given for an earlier row or
+  // a grabbed track: the copy starts from an empty container.
+  if (sink.CopyTags) sink.CopyTags(source);
 }
 
 void TFormatRouting::Configure(const TSinkRoute& sink, const TSettings& settings,
@@ -62,13 +71,43 @@ void TFormatRouting::Configure(const TSinkRoute& sink, const TSettings& settings
   if (sink.Format->ConfigureSink) sink.Format->ConfigureSink(*sink.Sink, sink.Chain, settings);
 }
 
+namespace {
+
+// The source that probes files for the list; refused while it converts.
+TAuFileIn& ProbingSource(const TSourceRoute& route) {
+  TAuFileIn& source = route.Probe != nullptr ? *route.Probe : *route.Source;
+  if (source.Busy) throw EAuException(kMsgComponentIsBusy);
+  return source;
+}
+
+// The probing source opened on a file for as long as it is queried: the
+// list never keeps a file open, also when a query throws.
+class TProbedFile {
+ public:
+  TProbedFile(TAuFileIn& source, const std::filesystem::path& path) : source_(source) {
+    source_.SetFileName(path.string());
+  }
+  ~TProbedFile() {
+    try {
+      source_.SetFileName(std::string());
+    } catch (...) {
+    }
+  }
+  TProbedFile(const TProbedFile&) = delete;
+  TProbedFile& operator=(const TProbedFile&) = delete;
+
+ private:
+  TAuFileIn& source_;
+};
+
+}  // namespace
+
 std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& path,
                                                   const std::string& ext) {
   const TSourceRoute* route = SourceFor(ext);
   if (route == nullptr) return std::nullopt;
-  TAuFileIn& source = route->Probe != nullptr ? *route->Probe : *route->Source;
-  if (source.Busy) throw EAuException(kMsgComponentIsBusy);
-  source.SetFileName(path.string());
+  TAuFileIn& source = ProbingSource(*route);
+  const TProbedFile open(source, path);
   TProbeResult result;
   result.Seconds = source.TotalTime();
   result.SampleRate = source.SampleRate();
@@ -77,7 +116,22 @@ std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& p
   } else {
     result.BitrateText = std::to_string(source.BitsPerSample()) + " bps";
   }
-  // The format queries opened the file; the list does not keep it open.
-  source.SetFileName(std::string());
   return result;
+}
+
+std::vector<std::pair<std::string, std::string>> TFormatRouting::ProbeTags(const std::filesystem::path& path,
+                                                                           const std::string& ext) {
+  std::vector<std::pair<std::string, std::string>> held;
+  const TSourceRoute* route = SourceFor(ext);
+  if (route == nullptr || !route->Format->SourceTags) return held;
+  TAuFileIn& source = ProbingSource(*route);
+  const TProbedFile open(source, path);
+  if (const TAuTags* tags = route->Format->SourceTags(source)) {
+    for (int i = 0; i < tags->Count(); ++i) {
+      const std::string key = tags->KeyAt(i);
+      const std::string value = platform::Utf16ToUtf8(tags->GetWideString(key));
+      if (!value.empty()) held.emplace_back(key, value);
+    }
+  }
+  return held;
 }
