@@ -19,7 +19,9 @@ TAppCore::TAppCore(TDriverView& view)
 }
 
 TAppCore::~TAppCore() {
-  // Sinks stop before anything they report to goes away.
+  // Sinks stop before anything they report to goes away: the driver's own
+  // sets first, then the one every driver shares.
+  Driver.ReleaseLanes();
   Components.Owner.reset();
 }
 

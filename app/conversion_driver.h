@@ -5,8 +5,13 @@
 // are views of the same driver.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/file_list.h"
 #include "app/format_routing.h"
@@ -38,6 +43,16 @@ class TDriverView {
   // The running row's progress (0..100) and the caption the title shows
   // with it.
   virtual void RowProgress(int percent, const std::string& caption) {}
+  // With several rows at once: a running row's own progress (0..100), by
+  // its index in the list.
+  virtual void RowPercent(int index, int percent) {}
+  // With several rows at once: the whole run's progress (0..100), the
+  // number of rows running and the estimated seconds left (-1 while unknown).
+  // caption is the row that reported last.
+  virtual void RunProgress(int percent, const std::string& caption, int runningRows, int secondsLeft) {}
+  // A conversion row is about to be prepared and started; RowFinished
+  // follows for it (also when preparing it fails).
+  virtual void RowStarted(int index) {}
   // Preparing a row raised error, so it was not started; RowFinished with
   // the same error follows. The window shows it in the standard error box.
   virtual void RowNotStarted(const std::string& error) { ShowError(error); }
@@ -52,6 +67,11 @@ class TDriverView {
   virtual void TrackStarted(int track) {}
 };
 
+class TPipelineSet;
+
+// The rows converted at once: "jobs" with 0 standing for one per core.
+int EffectiveJobs(int jobs);
+
 class TConversionDriver {
  public:
   TConversionDriver(TSettings& settings, TFileList& files, TFormatRouting& routing,
@@ -62,6 +82,10 @@ class TConversionDriver {
 
   // Binds OnDone and OnProgress of every routed sink to this driver.
   void BindSinks();
+  // Stops and destroys the pipeline sets made for rows beyond the first;
+  // the owner calls it before its own set goes. The driver takes no more
+  // events after it.
+  void ReleaseLanes();
 
   // Convert menu.
   void MStartClick();
@@ -72,13 +96,20 @@ class TConversionDriver {
   void tbPauseClick();
   void tbStopClick();
 
+  // Starts checked rows from index on until every lane is busy (one lane
+  // with "jobs" 1), passing over unchecked rows.
   void StartItem(int index);
-  // Source, wiring and tags of the current row; false when the extension has
-  // no source.
+  // Source, wiring and tags of the current row on the first lane; false
+  // when the extension has no source.
   bool PrepareChain(const std::string& sourceExt);
   void Progress(TComponent* sender);
   void OutputDone(TComponent* sender);
   void EndRun();
+
+  // The rows converting now.
+  int RunningRows() const { return static_cast<int>(rows_.size()); }
+  // The pipeline sets made so far (1 until a run needs more).
+  int Lanes() const { return static_cast<int>(lanes_.size()); }
 
   // The grab driver (CD) plugs in here; without it the Grab routes do nothing.
   std::function<void()> GrabStart;
@@ -89,6 +120,8 @@ class TConversionDriver {
   std::string RunMode;
   bool Running = false;
   bool RunPaused = false;
+  // In a conversion run these name the row started last; the grab driver
+  // runs its one row through them.
   int CurrentIndex = 0;
   TAuFileOut* CurrentOutput = nullptr;
   std::string SourcePath;
@@ -97,23 +130,64 @@ class TConversionDriver {
   std::string OutputPath;
 
  private:
-  // Steps 3.. of StartItem for a checked row; throws what preparing raises.
-  void StartCheckedItem(int index);
+  // One pipeline set: the first is the owner's, the others the driver's.
+  struct TLane {
+    TFormatRouting* Routing = nullptr;
+    std::unique_ptr<TPipelineSet> OwnSet;
+    std::unique_ptr<TFormatRouting> OwnRouting;
+    bool Busy = false;
+  };
+  // What a running row carries from its start to its end.
+  struct TRunningRow {
+    std::size_t Lane = 0;
+    std::uint64_t RowId = 0;
+    std::string Caption;
+    std::string SourcePath;
+    std::string SourceExt;
+    std::string OutputExt;
+    std::string OutputPath;
+    const TSinkRoute* Route = nullptr;
+    TAuFileOut* Output = nullptr;
+    // The row's share of the run: its length in seconds (at least 1).
+    double Weight = 1;
+    int Percent = 0;
+  };
+
+  // Starts a checked row on a free lane; throws what preparing raises.
+  void StartCheckedItem(int index, std::size_t lane);
+  // A free lane, made when fewer than "jobs" exist; lanes_.size() when none.
+  std::size_t FreeLane();
+  void BindLane(const TFormatRouting& routing);
   void HideAfterEnd();
-  // Rows may be deleted, added or replaced while a row converts, also by the
-  // view while it is told something: finds the converting row again by its
-  // Id and moves CurrentIndex to it. False when the row is gone; CurrentIndex
-  // then stands just before the first row listed after it, so the run goes
-  // on there.
-  bool FindCurrentRow();
+  // The grab driver's row: one at a time, followed by CurrentIndex.
+  void GrabProgress();
+  void GrabOutputDone(TComponent* sender);
+  // The row's index in the list, or -1 when it was deleted.
+  int IndexOf(const TRunningRow& row) const;
+  TRunningRow* RowOf(const TComponent* sender);
+  void ShowRunProgress(const TRunningRow& row);
+  // The checked rows not yet started, from the scan position on, in seconds.
+  double WaitingWeight() const;
+  static double WeightOf(const TFileRow& row);
 
   TSettings& settings_;
   TFileList& files_;
   TFormatRouting& routing_;
   const TLanguageTable& language_;
   TDriverView& view_;
-  const TSinkRoute* currentSink_ = nullptr;
-  std::uint64_t currentRowId_ = 0;
+  std::vector<TLane> lanes_;
+  std::vector<TRunningRow> rows_;
+  std::size_t jobs_ = 1;
+  // The scan goes on with the first row added after this one (0: from the
+  // first row).
+  std::uint64_t scannedId_ = 0;
+  // The last row the scan met was unchecked.
+  bool tailUnchecked_ = false;
+  double finishedWeight_ = 0;
+  bool stopping_ = false;
+  // The gauge and the title show the whole run, not the reporting row.
+  bool runDisplay_ = false;
+  std::chrono::steady_clock::time_point runStart_;
 };
 
 // OutputPath of a row: beside the source with asInput, else in OutputDir;

@@ -98,6 +98,7 @@ constexpr KeyText kWindowTexts[] = {
     {"FormSettings.LabelBps.Caption", "Bits Per Sample:"},
     {"FormSettings.LabelFormat.Caption", "Format:"},
     {"FormSettings.LabelPriority.Caption", "Thread Prioriry:"},
+    {"FormSettings.LabelJobs.Caption", "Files at once (0: one per core):"},
     {"FormSettings.ComboBoxPriority.Items.Strings[0]", "Idle"},
     {"FormSettings.ComboBoxPriority.Items.Strings[1]", "Lowest"},
     {"FormSettings.ComboBoxPriority.Items.Strings[2]", "Lower"},

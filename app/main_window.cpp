@@ -410,6 +410,8 @@ void TForm1::RowChanged(int index) {
     case TRowImage::Failed: item->setIcon(colFilename, icons::RowFailed()); break;
   }
   for (int c = colFilename; c <= colBitrate; ++c) item->setToolTip(c, Q(row.Message));
+  // A row's percentage is shown while it converts only.
+  if (row.Image != TRowImage::InProgress) item->setText(colLength, Q(row.Length));
   updatingRows_ = false;
 }
 
@@ -781,6 +783,15 @@ void TForm1::SetTitle(const std::string& title) {
 }
 
 void TForm1::SetStatus(const std::string& text) { StatusBar1->setText(Q(text)); }
+
+void TForm1::RowPercent(int index, int percent) {
+  QTreeWidgetItem* item = ListView1->topLevelItem(index);
+  if (item == nullptr) return;
+  updatingRows_ = true;
+  item->setText(colLength, Q(Core->Files.Row(index).Length) + QString::fromUtf8(" · ") +
+                               QString::number(percent) + '%');
+  updatingRows_ = false;
+}
 
 void TForm1::ShowError(const std::string& message) { ErrorBox(Q(message)); }
 

@@ -120,6 +120,9 @@ class TForm1 : public QMainWindow, public TDriverView {
   void SetGauge(int percent) override;
   void SetTitle(const std::string& title) override;
   void SetStatus(const std::string& text) override;
+  // With several rows at once each running row shows its percentage after
+  // its length ("1:00 · 42%") until it ends.
+  void RowPercent(int index, int percent) override;
   void ShowError(const std::string& message) override;
   void RemoveListPopup() override;
   void RestoreListPopup() override;

@@ -29,6 +29,8 @@ int SettingTextToInt(const TFormatSetting& setting, std::string_view text);
 // "threadPrioriry" levels: 0 idle ... 6 time-critical.
 inline constexpr int kMinThreadPriority = 0;
 inline constexpr int kMaxThreadPriority = 6;
+// The most rows "jobs" converts at once.
+inline constexpr int kMaxJobs = 64;
 
 // ALSA's name for the desktop's default output (PulseAudio or PipeWire where
 // they run).
@@ -42,6 +44,8 @@ struct TSettings : public TFormatOptions {
   std::string OutputDir;
   int driveType = 0;
   int threadPrioriry = 3;
+  // Rows converted at once; 0 is one per processor core.
+  int jobs = 0;
   bool asInput = true;
   bool deleteSource = false;
   bool subdirs = true;

@@ -1,5 +1,6 @@
 #include "app/settings_dialog.h"
 
+#include <algorithm>
 #include <exception>
 
 #include <QCheckBox>
@@ -69,6 +70,9 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   LabelPriority = new QLabel("Thread Prioriry:", GroupBoxSaving);
   ComboBoxPriority = DropDownList(
       {"Idle", "Lowest", "Lower", "Normal", "Higher", "Highest", "Critical"}, GroupBoxSaving);
+  LabelJobs = new QLabel("Files at once (0: one per core):", GroupBoxSaving);
+  SpinEditJobs = SpinEdit(0, kMaxJobs, 1, GroupBoxSaving);
+  SpinEditJobs->setObjectName("SpinEditJobs");
 
   GroupBoxConverting = new QGroupBox(" Converting ", this);
   LabelConvertTo = new QLabel("Convert to:", GroupBoxConverting);
@@ -148,6 +152,10 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   priority->addWidget(LabelPriority);
   priority->addWidget(ComboBoxPriority, 1);
   saving->addLayout(priority, 4, 0, 1, 2);
+  auto* jobs = new QHBoxLayout;
+  jobs->addWidget(LabelJobs);
+  jobs->addWidget(SpinEditJobs, 1);
+  saving->addLayout(jobs, 5, 0, 1, 2);
 
   auto* drives = new QGridLayout;
   drives->addWidget(LabelDrives, 0, 0);
@@ -191,6 +199,7 @@ void TFormSettings::ApplyTexts(const TLanguageTable& t) {
     c.Label->setText(Q(t.Text("FormSettings." + c.Setting->LabelName + ".Caption")));
   }
   LabelPriority->setText(Q(t.Text("FormSettings.LabelPriority.Caption")));
+  LabelJobs->setText(Q(t.Text("FormSettings.LabelJobs.Caption")));
   for (int i = 0; i < 7; ++i) {
     ComboBoxPriority->setItemText(
         i, Q(t.Text("FormSettings.ComboBoxPriority.Items.Strings[" + std::to_string(i) + "]")));
@@ -216,6 +225,7 @@ void TFormSettings::FormShow() {
   CheckBoxDeleteSource->setChecked(settings_.deleteSource);
   CheckBoxOutputSameClick();
   ComboBoxPriority->setCurrentIndex(settings_.threadPrioriry);
+  SpinEditJobs->setValue(std::clamp(settings_.jobs, 0, kMaxJobs));
   ComboBoxConvertTo->setCurrentIndex(settings_.outputType);
   for (const TSettingControl& c : FormatControls) {
     const std::string& key = c.Setting->Key;
@@ -248,6 +258,7 @@ void TFormSettings::ButtonCloseClick() {
     settings_.asInput = CheckBoxOutputSame->isChecked();
     settings_.deleteSource = CheckBoxDeleteSource->isChecked();
     settings_.threadPrioriry = ComboBoxPriority->currentIndex();
+    settings_.jobs = SpinEditJobs->value();
     settings_.outputType = ComboBoxConvertTo->currentIndex();
     // In the order of the controls: a value that does not convert stops the
     // store there, and the ones before it keep their new values.

@@ -59,6 +59,8 @@ class TFormSettings : public QDialog {
   QCheckBox* CheckBoxDeleteSource;
   QLabel* LabelPriority;
   QComboBox* ComboBoxPriority;
+  QLabel* LabelJobs;
+  QSpinBox* SpinEditJobs;
   QGroupBox* GroupBoxConverting;
   QLabel* LabelConvertTo;
   QComboBox* ComboBoxConvertTo;

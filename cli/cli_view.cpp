@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 std::string EscapeControl(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
@@ -47,6 +49,24 @@ void TCliView::RowProgress(int percent, const std::string& caption) {
   std::fflush(err_);
 }
 
+void TCliView::RunProgress(int percent, const std::string& caption, int runningRows, int secondsLeft) {
+  if (percent == lastPercent_) return;
+  lastPercent_ = percent;
+  std::string line = std::to_string(percent) + "% - " + EscapeControl(caption) + " - " + std::to_string(runningRows) +
+                     " running";
+  if (secondsLeft >= 0) line += " - " + TFileList::LengthText(secondsLeft) + " left";
+  if (terminal_) {
+    std::fprintf(err_, "\r\033[K%s", line.c_str());
+    progressShown_ = true;
+  } else {
+    const int tens = percent / 10;
+    if (tens == lastTens_) return;
+    lastTens_ = tens;
+    std::fprintf(err_, "%s\n", line.c_str());
+  }
+  std::fflush(err_);
+}
+
 void TCliView::PlayPosition(const std::string& position) {
   if (position.empty()) {
     ClearProgress();
@@ -83,8 +103,28 @@ void TCliView::ShowError(const std::string& message) {
 
 std::string TCliView::SourceOf(int index) const { return RowSource ? RowSource(index) : std::string(); }
 
+void TCliView::RowStarted(int index) { pending_.push_back(TPending{index}); }
+
 void TCliView::RowFinished(int index, const std::string& outputPath, const std::string& error) {
   ClearProgress();
+  auto row = std::find_if(pending_.begin(), pending_.end(),
+                          [index](const TPending& p) { return !p.Ended && p.Index == index; });
+  if (row == pending_.end()) {
+    // A row that was never announced (a CD track) prints at once.
+    PrintResult(index, outputPath, error);
+    return;
+  }
+  row->Ended = true;
+  row->OutputPath = outputPath;
+  row->Error = error;
+  while (!pending_.empty() && pending_.front().Ended) {
+    const TPending front = std::move(pending_.front());
+    pending_.pop_front();
+    PrintResult(front.Index, front.OutputPath, front.Error);
+  }
+}
+
+void TCliView::PrintResult(int index, const std::string& outputPath, const std::string& error) {
   if (error.empty()) {
     std::fprintf(out_, "done: %s\n", EscapeControl(outputPath).c_str());
   } else {

@@ -1,8 +1,10 @@
 // The command line's view of the conversion driver: one result line per row
-// on standard output, the progress of the running row on standard error.
+// on standard output, the progress of the running row (or of the whole run,
+// when several rows run at once) on standard error.
 #pragma once
 
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -26,11 +28,17 @@ class TCliView : public TDriverView {
   void SetStatus(const std::string& text) override {}
   void ShowError(const std::string& message) override;
   void RowProgress(int percent, const std::string& caption) override;
+  // With several files at once: "42% - song.wav - 3 running - 1:05 left".
+  void RunProgress(int percent, const std::string& caption, int runningRows, int secondsLeft) override;
   // Where a playing track is ("0:03 / 0:05"): redrawn in place on a
   // terminal, else one line whenever it changes; "" clears it.
   void PlayPosition(const std::string& position);
   // The row's failed: line says it.
   void RowNotStarted(const std::string& error) override {}
+  // Result lines come in the order the rows were started, whichever ends
+  // first, so a run with several files at once prints what one after
+  // another prints.
+  void RowStarted(int index) override;
   void RowFinished(int index, const std::string& outputPath, const std::string& error) override;
 
   // Set by the caller before a row starts, for the failed: line.
@@ -42,6 +50,17 @@ class TCliView : public TDriverView {
 
  private:
   void ClearProgress();
+  void PrintResult(int index, const std::string& outputPath, const std::string& error);
+
+  // Rows started and not yet printed, in start order; a row's line once it
+  // has ended.
+  struct TPending {
+    int Index = 0;
+    bool Ended = false;
+    std::string OutputPath;
+    std::string Error;
+  };
+  std::deque<TPending> pending_;
 
   std::FILE* out_;
   std::FILE* err_;

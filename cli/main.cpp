@@ -25,7 +25,7 @@ std::string FormatTrack(const char* pattern, int track) {
 }
 
 constexpr const char* kUsage =
-    "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe [--tags]] PATH...\n"
+    "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [-j N] [--probe [--tags]] PATH...\n"
     "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --grab DRIVE [--tracks LIST]\n"
     "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --play DRIVE TRACK\n"
     "       quellmark-cli --list-formats | --help | --version\n"
@@ -35,6 +35,8 @@ constexpr const char* kUsage =
     "window's form (section [Options]); each --set overrides one key by its\n"
     "exact name, e.g. --set outputType=0 --set wavSr=44100 --set asInput=0\n"
     "--set OutputDir=/music/converted.\n"
+    "  -j N     convert N files at once (--set jobs=N; 0, the default, is one\n"
+    "           per processor core); a CD is grabbed one track at a time\n"
     "PATH: files, or folders scanned as a drop on the window scans them.\n"
     "  --probe  print one line per file: name, length, sample rate, bit rate,\n"
     "           full path, separated by tabs, and exit; a PATH that is a CD\n"
@@ -272,6 +274,9 @@ int main(int argc, char* argv[]) {
     } else if (arg == "--grab" || arg == "--tracks") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
       (arg == "--grab" ? options.grabDrive : options.trackList) = argv[++i];
+    } else if (arg == "-j" || arg == "--jobs") {
+      if (i + 1 >= argc) return Usage(arg + " needs a value");
+      options.sets.emplace_back("jobs", argv[++i]);
     } else if (arg == "--settings" || arg == "--set") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
       const std::string value = argv[++i];

@@ -49,6 +49,8 @@ struct TCoreFixture {
   TTempDir dir;
   TRecordingView view;
   TAppCore core{view};
+  // These runs are the one-row-after-another kind.
+  TCoreFixture() { core.Settings.jobs = 1; }
 
   // A WAV file of 8 kHz 8-bit mono: a few blocks per second, so every row
   // reports progress before it ends.

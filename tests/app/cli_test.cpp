@@ -226,6 +226,7 @@ struct TCliViewFixture {
     }
   } view{out, err};
   TAppCore core{view};
+  TCliViewFixture() { core.Settings.jobs = 1; }
 
   bool RunToEnd() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -45,6 +45,7 @@ struct RunControl : ::testing::Test {
     core.Settings.OutputDir = (dir / "out").string() + "/";
     core.Settings.asInput = false;
     core.Settings.deleteSource = true;
+    core.Settings.jobs = 1;
     fs::create_directories(dir / "out");
     for (const char* name : {"a.wav", "b.wav"}) WriteSineWav(dir / name, 44100, 2, 16, 44100);
     EXPECT_TRUE(core.AddPaths({(dir / "a.wav").string(), (dir / "b.wav").string()}).empty());

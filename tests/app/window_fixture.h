@@ -43,6 +43,9 @@ struct TWindowFixture {
     form->ErrorBox = [this](const QString& s) { errors << s; };
     form->MessageBox = [this](const QString& s) { messages << s; };
     form->ShowModal = [](QDialog&) {};
+    // Runs convert one row after another unless the test's settings say
+    // otherwise.
+    if (Key("jobs") == "<missing>") form->Core->Settings.jobs = 1;
   }
   std::string Key(const char* key) const {
     return platform::TIniFile(settings).ReadString("Options", key, "<missing>");
