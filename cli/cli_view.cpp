@@ -103,7 +103,11 @@ void TCliView::ShowError(const std::string& message) {
 
 std::string TCliView::SourceOf(int index) const { return RowSource ? RowSource(index) : std::string(); }
 
-void TCliView::RowStarted(int index) { pending_.push_back(TPending{index}); }
+void TCliView::RowStarted(int index) {
+  TPending row;
+  row.Index = index;
+  pending_.push_back(std::move(row));
+}
 
 void TCliView::RowFinished(int index, const std::string& outputPath, const std::string& error) {
   ClearProgress();
