@@ -28,7 +28,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # libraries are loaded at run time, so it cannot see them: the program runs
 # without them and lacks only their formats, hence Recommends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, libvorbisfile3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, libvorbisfile3, libflac12, libopusenc0")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -273,9 +273,11 @@ TEST(Cli, ListFormatsPrintsTheCatalog) {
             "MP3\t.mp3\tyes\t1\t.mp3\tyes\tBitrate\n"
             "OGG\t.ogg\tyes\t2\t.ogg\tyes\toggQuality\n"
             "WMA\t.wma\tyes\t3\t.wma\tyes\tBitrate\n"
-            "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n");
+            "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n"
+            "FLAC\t\tno\t5\t.flac\tyes\tflacLevel\n"
+            "Opus\t\tno\t6\t.opus\tyes\topusBitrate\n");
   const auto help = RunCli("--help");
-  EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE."), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE, 5 FLAC, 6 Opus."), std::string::npos) << help.out;
 }
 
 TEST(Cli, ApeOutputAndInputGoThroughTheirDescriptor) {
