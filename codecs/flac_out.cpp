@@ -14,6 +14,9 @@ namespace {
 // The largest rate the streamable subset of the format allows; above it the
 // encoder must be told the stream is not of the subset.
 constexpr int kSubsetMaxSampleRate = 655350;
+// The sample number of a seek point that stands for none (the library's own
+// constant is a variable of the library, not bound here).
+constexpr FLAC__uint64 kSeekPointPlaceholder = ~FLAC__uint64{0};
 
 }  // namespace
 
@@ -145,6 +148,31 @@ bool TFLACOut::EncodeStep() {
 void TFLACOut::Finish() {
   if (Encoder == nullptr || !ExceptionMessage.empty()) return;
   if (!LoadFlacLibrary()->finish(Encoder)) RaiseEncoderError();
+  MarkUnreachedSeekPoints();
+}
+
+void TFLACOut::MarkUnreachedSeekPoints() {
+  if (Metadata.empty() || Metadata.front()->type != FLAC__METADATA_TYPE_SEEKTABLE) return;
+  // The encoder filled the points it reached in this very object. One it
+  // never reached (the source's length was an estimate that ran long) still
+  // names its template sample with offset 0: it becomes a placeholder, which
+  // readers skip, rather than a point that sends a seek to the first frame.
+  const FLAC__StreamMetadata_SeekTable& table = Metadata.front()->data.seek_table;
+  // The table is the block after STREAMINFO.
+  constexpr int64_t firstPoint = FLAC__STREAM_SYNC_LENGTH + FLAC__STREAM_METADATA_HEADER_LENGTH +
+                                 FLAC__STREAM_METADATA_STREAMINFO_LENGTH + FLAC__STREAM_METADATA_HEADER_LENGTH;
+  uint8_t placeholder[FLAC__STREAM_METADATA_SEEKPOINT_LENGTH] = {};
+  std::fill_n(placeholder, 8, 0xFF);
+  bool moved = false;
+  for (uint32_t i = 0; i < table.num_points; ++i) {
+    const FLAC__StreamMetadata_SeekPoint& point = table.points[i];
+    if (point.frame_samples != 0 || point.sample_number == kSeekPointPlaceholder) continue;
+    const int64_t at = firstPoint + static_cast<int64_t>(i) * FLAC__STREAM_METADATA_SEEKPOINT_LENGTH;
+    if (Stream->Seek(at, TSeekOrigin::soBeginning) != at) return;
+    Stream->WriteBuffer(placeholder, sizeof placeholder);
+    moved = true;
+  }
+  if (moved) Stream->Seek(0, TSeekOrigin::soEnd);
 }
 
 void TFLACOut::RaiseEncoderError() {

@@ -51,6 +51,8 @@ class TFLACOut : public TAuFileOut {
  private:
   void CreateMetadata(uint64_t TotalFrames);
   void InitEncoder(uint64_t TotalFrames);
+  // Seek points past the end of what was encoded become placeholders.
+  void MarkUnreachedSeekPoints();
   // The library's state as the run's failure (a write error of ours first).
   [[noreturn]] void RaiseEncoderError();
   void ReleaseEncoder();
