@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pipeline/au_output.h"
-#include "tags/vorbis_tags.h"
+#include "tags/stream_comment_tags.h"
 
 class TFLACOut : public TAuFileOut {
  public:
@@ -36,7 +36,7 @@ class TFLACOut : public TAuFileOut {
   void SetCompressionLevel(int Value);
 
   // Emptied after every run.
-  TVorbisTags& Comments() { return FComments; }
+  TStreamCommentTags& Comments() { return FComments; }
 
  protected:
   void Prepare() override;
@@ -63,7 +63,7 @@ class TFLACOut : public TAuFileOut {
   static FLAC__StreamEncoderTellStatus TellCallback(const FLAC__StreamEncoder*, FLAC__uint64* Offset, void* Client);
 
   int FCompressionLevel = DefaultCompressionLevel;
-  TVorbisTags FComments;
+  TStreamCommentTags FComments;
 
   FLAC__StreamEncoder* Encoder = nullptr;
   // Seek table, Vorbis comments, padding: owned here, read by the encoder

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <filesystem>
-#include <string_view>
 #include <system_error>
 
 #include "codecs/opus_library.h"
@@ -25,15 +23,6 @@ constexpr std::array<std::array<int, 8>, 6> kWavChannelOf = {{
     {0, 2, 1, 5, 6, 4, 3},        // 6.1: L R C LFE BC SL SR
     {0, 2, 1, 6, 7, 4, 5, 3},     // 7.1: L R C LFE BL BR SL SR
 }};
-
-bool IsReplayGainField(const std::string& Name) {
-  static constexpr std::string_view prefix = "replaygain_";
-  if (Name.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(Name[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 // Frames of interleaved samples into the stream's channel order, in place.
 template <typename Sample>
@@ -101,7 +90,6 @@ void TOpusOut::CreateEncoder() {
   if (comments == nullptr) throw std::bad_alloc();
   int error = OPE_OK;
   for (const auto& [name, value] : FComments.CommentFields()) {
-    if (IsReplayGainField(name)) continue;
     error = ope.comments_add(comments, name.c_str(), value.c_str());
     if (error != OPE_OK) break;
   }

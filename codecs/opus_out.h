@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pipeline/au_output.h"
-#include "tags/vorbis_tags.h"
+#include "tags/stream_comment_tags.h"
 
 struct OggOpusEnc;
 
@@ -33,10 +33,10 @@ class TOpusOut : public TAuFileOut {
   // A rate outside 6..512 is taken as the nearest one.
   void SetBitrate(int Kbps);
 
-  // Emptied after every run. ReplayGain fields are never written: an Opus
-  // stream carries its own gain, and a source's ReplayGain values do not
-  // describe the decoded Opus signal.
-  TVorbisTags& Comments() { return FComments; }
+  // Emptied after every run. It holds no ReplayGain fields: an Opus stream
+  // carries its own gain, and a source's ReplayGain values do not describe
+  // the decoded Opus signal.
+  TStreamCommentTags& Comments() { return FComments; }
 
   // For input channel Index of Channels, the channel of the stream that
   // carries it (the mapping's order for 3..8 channels; the same index for
@@ -62,7 +62,7 @@ class TOpusOut : public TAuFileOut {
   static int CloseCallback(void* User);
 
   int FBitrate = DefaultBitrate;
-  TVorbisTags FComments;
+  TStreamCommentTags FComments;
 
   OggOpusEnc* Encoder = nullptr;
   std::string StreamError;
