@@ -16,45 +16,32 @@ import subprocess
 import sys
 import tempfile
 
-# The same generated signal and the same timing as the MP3 benchmark.
+# The generated signal and the timing of the MP3 benchmark, the WAV reading
+# of the Vorbis one.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
-from mp3_bench import line, timed, write_signal  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vorbis"))
+from mp3_bench import race  # noqa: E402
 from vorbis_bench import wav_data  # noqa: E402
+
+
+def decoded(path, out):
+    subprocess.run(["opusdec", "--quiet", path, out], check=True)
+    return wav_data(out)
 
 
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
         return 2
-    cli = os.path.join(sys.argv[1], "quellmark-cli")
-    seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 300
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 5
     work = tempfile.mkdtemp(prefix="opus_bench_")
     try:
-        wav = os.path.join(work, "in.wav")
-        write_signal(wav, seconds)
-        ours = os.path.join(work, "in.opus")
         theirs = os.path.join(work, "opusenc.opus")
-        ini = os.path.join(work, "opus.ini")
-        with open(ini, "w") as f:
-            f.write("[Options]\noutputType=6\nopusBitrate=128\n")
-        print(f"{seconds} s of 16-bit stereo 44.1 kHz ({os.path.getsize(wav)} bytes), {runs} runs each")
-        print(f"load average before: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
-        mine, ref = [], []
-        for _ in range(runs):
-            mine.append(timed([cli, "--settings", ini, wav]))
-            ref.append(timed(["opusenc", "--quiet", "--bitrate", "128", wav, theirs]))
-        print(f"load average after:  {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
-        wall_o, cpu_o = line("quellmark-cli WAV -> Opus 128", mine)
-        wall_t, cpu_t = line("opusenc --bitrate 128", ref)
-        print(f"ratio ours/opusenc: wall {wall_o / wall_t:.3f}, cpu {cpu_o / cpu_t:.3f}")
-
-        check_ours = os.path.join(work, "check-ours.wav")
-        check_theirs = os.path.join(work, "check-theirs.wav")
-        subprocess.run(["opusdec", "--quiet", ours, check_ours], check=True)
-        subprocess.run(["opusdec", "--quiet", theirs, check_theirs], check=True)
-        same = wav_data(check_ours) == wav_data(check_theirs)
+        race(os.path.join(sys.argv[1], "quellmark-cli"), work,
+             int(sys.argv[2]) if len(sys.argv) > 2 else 300, int(sys.argv[3]) if len(sys.argv) > 3 else 5,
+             ["outputType=6", "opusBitrate=128"], "quellmark-cli WAV -> Opus 128", "opusenc --bitrate 128",
+             lambda source: ["opusenc", "--quiet", "--bitrate", "128", source, theirs])
+        ours = os.path.join(work, "in.opus")
+        same = decoded(ours, os.path.join(work, "ours.wav")) == decoded(theirs, os.path.join(work, "theirs.wav"))
         print(f"both decode to the same samples: {'yes' if same else 'NO'} "
               f"({os.path.getsize(ours)} / {os.path.getsize(theirs)} bytes)")
         return 0 if same else 1
