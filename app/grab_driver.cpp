@@ -11,6 +11,7 @@
 #include "app/pipeline_set.h"
 #include "platform/text_codec.h"
 #include "tags/au_tags.h"
+#include "tags/tag_fields.h"
 
 namespace fs = std::filesystem;
 
@@ -270,13 +271,13 @@ void TGrabDriver::FillTags(const TSinkRoute& sink, int track) {
   const TCDTextEntry none;
   const TCDTextEntry& entry = at < discText_.Tracks.size() ? discText_.Tracks[at] : none;
   const std::string& performer = entry.Performer.empty() ? discText_.Disc.Performer : entry.Performer;
-  auto put = [tags](const char* key, const std::string& utf8) {
-    if (!utf8.empty()) tags->SetValue(key, platform::Utf8ToUtf16(utf8));
-  };
-  put("title", entry.Title);
-  put("artist", performer);
-  put("album", discText_.Disc.Title);
-  tags->SetValue("track", track);
+  TTagFields fields;
+  fields.Title = platform::Utf8ToUtf16(entry.Title);
+  fields.Artist = platform::Utf8ToUtf16(performer);
+  fields.Album = platform::Utf8ToUtf16(discText_.Disc.Title);
+  const std::string number = std::to_string(track);
+  fields.Track.assign(number.begin(), number.end());
+  WriteTagFields(*tags, fields);
 }
 
 void TGrabDriver::MEjectClick() {

@@ -24,7 +24,7 @@ std::string FormatTrack(const char* pattern, int track) {
 }
 
 constexpr const char* kUsage =
-    "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe] PATH...\n"
+    "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe [--tags]] PATH...\n"
     "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --grab DRIVE [--tracks LIST]\n"
     "       quellmark-cli --list-formats | --help | --version\n"
     "\n"
@@ -38,6 +38,9 @@ constexpr const char* kUsage =
     "           full path, separated by tabs, and exit; a PATH that is a CD\n"
     "           drive (a device, or a disc image: .cue, .toc, .nrg) prints one\n"
     "           such line per track, as Get Tracks lists them\n"
+    "  --tags   with --probe: after each file's line, one line per tag its\n"
+    "           format's tag container holds, indented by two blanks:\n"
+    "           KEY=VALUE with the container's key (what a conversion carries)\n"
     "  --grab DRIVE  grab the audio tracks of a CD device or a disc image into\n"
     "           OutputDir, each as the configured output type\n"
     "  --tracks LIST  only these tracks, e.g. 1,3-5 (default: every audio track)\n"
@@ -90,6 +93,7 @@ struct TOptions {
   std::string settingsFile;
   std::vector<std::pair<std::string, std::string>> sets;
   bool probe = false;
+  bool tags = false;
   std::string grabDrive;
   std::string trackList;
   std::vector<std::string> paths;
@@ -122,12 +126,28 @@ bool ParseTrackList(const std::string& text, std::set<int>& tracks) {
   return !tracks.empty();
 }
 
+void PrintRow(const TFileRow& row) {
+  std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
+              EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
+              EscapeControl(row.Path).c_str());
+}
+
 void PrintRows(const TFileList& files) {
-  for (int i = 0; i < files.Count(); ++i) {
-    const TFileRow& row = files.Row(i);
-    std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
-                EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
-                EscapeControl(row.Path).c_str());
+  for (int i = 0; i < files.Count(); ++i) PrintRow(files.Row(i));
+}
+
+// Each file's line, then the tags its source's container holds.
+void PrintRowsWithTags(TAppCore& core, TCliView& view) {
+  for (int i = 0; i < core.Files.Count(); ++i) {
+    const TFileRow& row = core.Files.Row(i);
+    PrintRow(row);
+    try {
+      for (const auto& [key, value] : core.Routing.ProbeTags(row.Path, TFileList::LowerExt(row.Path))) {
+        std::printf("  %s=%s\n", EscapeControl(key).c_str(), EscapeControl(value).c_str());
+      }
+    } catch (const std::exception& e) {
+      view.ShowError(row.Path + ": " + e.what());
+    }
   }
 }
 
@@ -182,6 +202,8 @@ int main(int argc, char* argv[]) {
       return 0;
     } else if (arg == "--probe") {
       options.probe = true;
+    } else if (arg == "--tags") {
+      options.tags = true;
     } else if (arg == "--grab" || arg == "--tracks") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
       (arg == "--grab" ? options.grabDrive : options.trackList) = argv[++i];
@@ -201,6 +223,7 @@ int main(int argc, char* argv[]) {
       options.paths.push_back(arg);
     }
   }
+  if (options.tags && !options.probe) return Usage("--tags goes with --probe");
   std::set<int> tracks;
   if (!options.grabDrive.empty()) {
     if (!options.paths.empty()) return Usage("--grab takes no PATH");
@@ -267,7 +290,11 @@ int main(int argc, char* argv[]) {
       } catch (const std::exception& e) {
         view.ShowError(e.what());
       }
-      PrintRows(core.Files);
+      if (options.tags) {
+        PrintRowsWithTags(core, view);
+      } else {
+        PrintRows(core.Files);
+      }
     }
     return view.Failures == 0 ? 0 : 1;
   }
