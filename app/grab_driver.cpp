@@ -146,6 +146,9 @@ void TGrabDriver::MGetTracksClick() {
 
 void TGrabDriver::MGrabStartClick() {
   driver_.RunMode = kRunModeGrab;
+  // A track under way holds the drive's one reader; a paused one too.
+  const TCDStatus playing = components_.CDPlayer1->Status();
+  if (playing == TCDStatus::cdsPlaying || playing == TCDStatus::cdsPaused) components_.CDPlayer1->Stop();
   if (files_.Count() == 0) return;
   driver_.RunPaused = false;
   if (driver_.Running) {
@@ -289,3 +292,21 @@ void TGrabDriver::MCloseTrayClick() {
   SelectDrive();
   components_.CDIn1->CloseTray();
 }
+
+void TGrabDriver::PlayTrack(int track) {
+  TCDPlayer& player = *components_.CDPlayer1;
+  player.SetCurrentDrive(settings_.driveType);
+  player.AudioDevice = settings_.audioDevice.empty() ? std::string(kDefaultAudioDevice) : settings_.audioDevice;
+  player.Play(track);
+}
+
+void TGrabDriver::PauseOrResumePlaying() {
+  TCDPlayer& player = *components_.CDPlayer1;
+  if (player.Status() == TCDStatus::cdsPlaying) {
+    player.Pause();
+  } else {
+    player.Resume();
+  }
+}
+
+void TGrabDriver::StopPlaying() { components_.CDPlayer1->Stop(); }

@@ -81,6 +81,7 @@ constexpr KeyText kWindowTexts[] = {
     {"StringNoTracks", "There is no disc in the drive, or its table of contents cannot be read."},
     {"FormSettings.Caption", "Settings"},
     {"FormSettings.LabelDrives.Caption", "Drives:"},
+    {"FormSettings.LabelAudioDevice.Caption", "Audio Device:"},
     {"FormSettings.GroupBoxSaving.Caption", " Saving "},
     {"FormSettings.LabelOutput.Caption", "Output Directory:"},
     {"FormSettings.GroupBoxConverting.Caption", " Converting "},

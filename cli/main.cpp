@@ -1,6 +1,7 @@
 // quellmark-cli: lists or converts audio files with the rules and settings of
 // the window, without it.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -26,6 +27,7 @@ std::string FormatTrack(const char* pattern, int track) {
 constexpr const char* kUsage =
     "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe [--tags]] PATH...\n"
     "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --grab DRIVE [--tracks LIST]\n"
+    "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --play DRIVE TRACK\n"
     "       quellmark-cli --list-formats | --help | --version\n"
     "\n"
     "Lists or converts audio files as the Quellmark Audio Converter window does.\n"
@@ -44,6 +46,10 @@ constexpr const char* kUsage =
     "  --grab DRIVE  grab the audio tracks of a CD device or a disc image into\n"
     "           OutputDir, each as the configured output type\n"
     "  --tracks LIST  only these tracks, e.g. 1,3-5 (default: every audio track)\n"
+    "  --play DRIVE TRACK  play one track of a CD device or a disc image on the\n"
+    "           ALSA device audioDevice (default: default) to its end, or until\n"
+    "           interrupted; the position goes to standard error, then\n"
+    "           'done: DRIVE#TRACK' (or 'stopped: DRIVE#TRACK') to standard output\n"
     "Otherwise every file is converted; each prints 'done: OUTPUT' or\n"
     "'failed: SOURCE: MESSAGE'. A PATH that cannot be listed prints\n"
     "'error: PATH: MESSAGE' and the others go on. In every line a newline,\n"
@@ -96,8 +102,58 @@ struct TOptions {
   bool tags = false;
   std::string grabDrive;
   std::string trackList;
+  std::string playDrive;
+  int playTrack = 0;
   std::vector<std::string> paths;
 };
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void Interrupt(int) { g_interrupted = 1; }
+
+// "M:SS / M:SS" of the track under way.
+std::string PlayPositionText(const TCDPlayer& player) {
+  return TFileList::LengthText(player.PlayedFrames() / TCDPlayer::kSampleRate) + " / " +
+         TFileList::LengthText(player.TrackFrames() / TCDPlayer::kSampleRate);
+}
+
+// Plays one track to its end, or until SIGINT or SIGTERM; 0 when it played
+// (or was interrupted), 1 when it could not.
+int PlayTrack(TAppCore& core, TCliView& view, const std::string& drive, int track) {
+  const std::string source = drive + "#" + std::to_string(track);
+  TCDPlayer& player = *core.Components.CDPlayer1;
+  try {
+    if (!core.Grab.UseDrive(drive)) {
+      view.ShowError(drive + ": " + kMsgCDNotADrive);
+      return 1;
+    }
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
+    core.Grab.PlayTrack(track);
+  } catch (const std::exception& e) {
+    view.ShowError(source + ": " + e.what());
+    return 1;
+  }
+  bool stopped = false;
+  while (!player.WaitForEnd(std::chrono::milliseconds(200))) {
+    if (g_interrupted != 0) {
+      player.Stop();
+      stopped = true;
+      break;
+    }
+    view.PlayPosition(PlayPositionText(player));
+  }
+  view.PlayPosition(PlayPositionText(player));
+  const std::string error = player.PlaybackError();
+  view.RowSource = [source](int) { return source; };
+  if (stopped && error.empty()) {
+    view.PlayPosition(std::string());
+    std::printf("stopped: %s\n", EscapeControl(source).c_str());
+  } else {
+    view.RowFinished(0, source, error);
+  }
+  return error.empty() ? 0 : 1;
+}
 
 // "1,3-5" as the set of its track numbers (1..99); false when it is not of
 // that form.
@@ -204,6 +260,15 @@ int main(int argc, char* argv[]) {
       options.probe = true;
     } else if (arg == "--tags") {
       options.tags = true;
+    } else if (arg == "--play") {
+      if (i + 2 >= argc) return Usage("--play needs a drive and a track");
+      options.playDrive = argv[++i];
+      const std::string track = argv[++i];
+      if (track.empty() || track.size() > 2 || track.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(track) < 1) {
+        return Usage("--play needs a track number from 1 to 99, not '" + track + "'");
+      }
+      options.playTrack = std::stoi(track);
     } else if (arg == "--grab" || arg == "--tracks") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
       (arg == "--grab" ? options.grabDrive : options.trackList) = argv[++i];
@@ -225,7 +290,11 @@ int main(int argc, char* argv[]) {
   }
   if (options.tags && !options.probe) return Usage("--tags goes with --probe");
   std::set<int> tracks;
-  if (!options.grabDrive.empty()) {
+  if (!options.playDrive.empty()) {
+    if (!options.paths.empty() || !options.grabDrive.empty() || !options.trackList.empty() || options.probe) {
+      return Usage("--play takes no PATH, --grab, --tracks or --probe");
+    }
+  } else if (!options.grabDrive.empty()) {
     if (!options.paths.empty()) return Usage("--grab takes no PATH");
     if (!options.trackList.empty() && !ParseTrackList(options.trackList, tracks)) {
       return Usage("--tracks needs a list like 1,3-5, not '" + options.trackList + "'");
@@ -255,6 +324,8 @@ int main(int argc, char* argv[]) {
       return Usage(problem.empty() ? "cannot set " + key + " to '" + value + "'" : "cannot set " + key + ": " + problem);
     }
   }
+
+  if (!options.playDrive.empty()) return PlayTrack(core, view, options.playDrive, options.playTrack);
 
   if (!options.grabDrive.empty() && !options.probe) {
     if (!ListDrive(core, view, options.grabDrive)) return 1;
