@@ -301,3 +301,33 @@ TEST(Cli, ApeOutputAndInputGoThroughTheirDescriptor) {
   const std::string expected = RunShell("ffmpeg -v error -i " + Quote((dir / "b.wav").string()) + " -f s16le - | md5sum").Out;
   EXPECT_EQ(original, expected);
 }
+
+TEST(Cli, FilesConvertedThreeAtOncePrintTheirLinesInTheListsOrder) {
+  TTempDir dir;
+  // The first file ends long after the others; the third fails alone.
+  WriteSineWav(dir / "a.wav", 44100, 2, 16, 44100 * 30);
+  for (const char* name : {"b.wav", "d.wav", "e.wav"}) WriteSineWav(dir / name, 8000, 1, 8, 8000);
+  WriteFile(dir / "c.wav", std::vector<uint8_t>{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'});
+  std::string args = "-j 3 --set outputType=1";
+  for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"}) args += " " + Quote((dir / name).string());
+  const auto r = RunCli(args);
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto out = Lines(r.out);
+  ASSERT_EQ(out.size(), 5u) << r.out << r.err;
+  EXPECT_EQ(out[0], "done: " + (dir / "a.mp3").string());
+  EXPECT_EQ(out[1], "done: " + (dir / "b.mp3").string());
+  EXPECT_EQ(out[2].rfind("failed: " + (dir / "c.wav").string() + ": ", 0), 0u) << out[2];
+  EXPECT_EQ(out[3], "done: " + (dir / "d.mp3").string());
+  EXPECT_EQ(out[4], "done: " + (dir / "e.mp3").string());
+  // One progress line for the run, with the rows converting and the time left.
+  EXPECT_NE(r.err.find(" running - "), std::string::npos) << r.err;
+  for (const char* name : {"a.mp3", "b.mp3", "d.mp3", "e.mp3"}) EXPECT_GT(std::filesystem::file_size(dir / name), 0u) << name;
+}
+
+TEST(Cli, JobsNeedsANumber) {
+  for (const char* args : {"-j", "-j many a.wav", "--jobs 1.5 a.wav"}) {
+    const auto r = RunCli(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.out, "") << args;
+  }
+}
