@@ -51,6 +51,7 @@ class TWindowTest : public QObject {
   void startConvertsCheckedRowsWithTheWavSettings();
   void startConvertsToMp3AtTheBitrateSetting();
   void pauseTwiceThenStopAndStartAgain();
+  void threeRowsAtOnceShowTheRunAndEachRow();
   void vanishedSourceFailsItsRowAndTheRunGoesOn();
   void failedRowKeepsItsSourceWithDeleteSource();
   void settingsDialogLoadsAndStores();
@@ -268,6 +269,39 @@ void TWindowTest::startConvertsToMp3AtTheBitrateSetting() {
       "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of csv=p=0:s='|' " +
       Quote((f.dir / "in" / "song.mp3").string())).Out;
   QCOMPARE(probe, std::string("mp3|44100|2|96000\n"));
+}
+
+void TWindowTest::threeRowsAtOnceShowTheRunAndEachRow() {
+  TWindowFixture f;
+  for (const char* name : {"a.wav", "b.wav", "c.wav"}) WriteSineWav(f.dir / name, 44100, 2, 16, 44100 * 20);
+  WriteSineWav(f.dir / "d.wav", 8000, 1, 8, 800);
+  f.Open();
+  f.form->Core->Settings.jobs = 3;
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "a.wav", f.dir / "b.wav", f.dir / "c.wav", f.dir / "d.wav"}));
+  TConversionDriver& d = f.form->Core->Driver;
+  f.form->MStart->trigger();
+  QCOMPARE(d.RunningRows(), 3);
+  f.form->MPause->trigger();
+  // No events are processed until the run is waited for, so all three are
+  // still running rows here: each reports its own percentage in its cells,
+  // and the status bar names every running row.
+  d.Progress(f.form->Core->Routing.SinkFor(0)->Sink);
+  d.Progress(d.CurrentOutput);
+  QVERIFY(f.Cell(0, 1).startsWith("0:20 · "));
+  QVERIFY(f.Cell(0, 1).endsWith("%"));
+  QVERIFY(f.Cell(2, 1).endsWith("%"));
+  QCOMPARE(f.Cell(3, 1), QString("0:00"));
+  QCOMPARE(f.form->StatusBar1->text(), QString("Converting: a.wav, b.wav, c.wav"));
+  QVERIFY(f.form->AppTitle.endsWith("% - c.wav"));
+  f.form->MStart->trigger();  // resumes all three
+  QVERIFY(f.WaitForRunEnd());
+  for (int row = 0; row < 4; ++row) {
+    QCOMPARE(f.Image(row), TRowImage::Done);
+    QVERIFY(!f.Checked(row));
+  }
+  QCOMPARE(f.Cell(0, 1), QString("0:20"));
+  QCOMPARE(f.form->StatusBar1->text(), QString());
+  QVERIFY(!f.form->PanelProgress->isVisible());
 }
 
 void TWindowTest::pauseTwiceThenStopAndStartAgain() {
