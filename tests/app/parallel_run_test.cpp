@@ -45,14 +45,9 @@ class TRunView : public TDriverView {
   int maxRunning = 0;
 };
 
+// The events of the rows run while a test waits here.
 bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
-  auto& invoker = MainThreadInvoker::Instance();
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    invoker.WaitAndRun(2ms);
-  }
-  return true;
+  return PumpUntil(done, timeout);
 }
 
 struct ParallelRun : ::testing::Test {
