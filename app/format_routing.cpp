@@ -1,6 +1,7 @@
 #include "app/format_routing.h"
 
 #include "app/pipeline_set.h"
+#include "app/tag_transfer.h"
 #include "pipeline/au_exception.h"
 #include "tags/au_tags.h"
 
@@ -18,6 +19,16 @@ TFormatRouting::TFormatRouting(TPipelineSet& components) {
       sink.Format = c.Format;
       sink.Sink = c.Sink;
       sink.Chain = components.Chain();
+      if (c.Format->SinkTags) {
+        sink.CopyTags = [format = c.Format, out = c.Sink](const TSourceRoute& source) {
+          TAuTags* tags = format->SinkTags(*out);
+          if (tags == nullptr) return;
+          // Reading the source's container opens its file, so what it holds
+          // is there before the sink starts.
+          const TAuTags* from = source.Format->SourceTags ? source.Format->SourceTags(*source.Source) : nullptr;
+          TransferTags(TagTransferFor(*source.Format, *format), from, *tags);
+        };
+      }
       sinks_.push_back(std::move(sink));
     }
   }
@@ -48,12 +59,9 @@ void TFormatRouting::Connect(const TSinkRoute& sink, const TSourceRoute& source,
   TAuInput* input = sinkFormat.SinkInput ? sinkFormat.SinkInput(*source.Format, *source.Source, sink.Chain)
                                          : source.Source;
   sink.Sink->SetInput(input);
-  if (sink.CopyTags) {
-    sink.CopyTags(source);
-  } else if (sink.Format->SinkTags) {
-    // A file never carries the tags the sink was given for a grabbed track.
-    if (TAuTags* tags = sink.Format->SinkTags(*sink.Sink)) tags->Clear();
-  }
+  // A file never carries the tags the sink was given for an earlier row or
+  // a grabbed track: the copy starts from an empty container.
+  if (sink.CopyTags) sink.CopyTags(source);
 }
 
 void TFormatRouting::Configure(const TSinkRoute& sink, const TSettings& settings,

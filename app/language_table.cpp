@@ -72,7 +72,8 @@ constexpr KeyText kWindowTexts[] = {
     {"OpenDialog1.Filter",
      "All Supported Files|*.wav;*.mp3;*.ogg;*.wma;*.ape|WAV Files (*.wav)|*.wav|"
      "MP3 Files (*.mp3)|*.mp3|OGG Files (*.ogg)|*.ogg|WMA File (*.wma)|*.wma|"
-     "APE File (*.ape)|*.ape"},
+     "APE File (*.ape)|*.ape|Other Audio Files (*.flac;*.m4a;*.aac;*.opus;*.oga;*.aif;*.aiff;*.aifc;*.wv;*.mpc;*.ac3;*.mp2;*.au;*.caf;*.mka;*.tta;*.spx)|"
+     "*.flac;*.m4a;*.aac;*.opus;*.oga;*.aif;*.aiff;*.aifc;*.wv;*.mpc;*.ac3;*.mp2;*.au;*.caf;*.mka;*.tta;*.spx"},
     {"StringSelectItem", ""},
     {"StringConverting", ""},
     {"StringGrabbing", "Grabbing: "},

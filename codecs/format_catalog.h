@@ -94,6 +94,9 @@ struct TFormatDescriptor {
   // rate in bit/s. Empty: the row shows bits per sample ("16 bps").
   std::function<long long(TAuFileIn&)> StreamBitrate;
   std::function<TAuTags*(TAuFileIn&)> SourceTags;
+  // The format whose row of the tag-transfer table this source's tags
+  // follow (a name such as "WMA"); empty: its own.
+  std::string TagsLike;
 
   std::string SinkName;
   std::function<TAuFileOut*(TComponent* Owner)> CreateSink;

@@ -48,7 +48,6 @@ class TVorbisIn : public TAuFileIn {
   long ReadDecoded(uint8_t* Dest, int Bytes);
 
   TVorbisTags FComments;
-  std::array<uint8_t, DecodeBufferSize> DecodeBuffer{};
   OggVorbis_File OggVorbisFile{};
   // OggVorbisFile is open (the library clears it itself when opening fails).
   bool DecoderOpen = false;

@@ -38,7 +38,7 @@ TWMIn::~TWMIn() { ReleaseSource(); }
 
 void TWMIn::SelectOutputFormat(int Output, int ChannelRequest) {
   media::TMediaReader& reader = *Context.Reader;
-  reader.SetDiscreteOutput(Output, FHighPrecision);
+  reader.SetDiscreteOutput(Output, FHighPrecision || OwnWidth);
   const auto take = [&](const media::TPcmFormat& f) {
     Context.FormatSelected = true;
     Context.OutputNumber = Output;
@@ -65,9 +65,11 @@ void TWMIn::SelectOutputFormat(int Output, int ChannelRequest) {
     return;
   }
   const media::TPcmFormat own = reader.CurrentFormat(Output);
+  const int ownBits = OwnWidth && !FHighPrecision ? reader.OwnBitsPerSample(Output) : 0;
   int bits = 0;
   for (const media::TPcmFormat& f : reader.Formats(Output)) {
-    if (f.BitsPerSample >= bits && f.Channels == own.Channels && f.SampleRate == own.SampleRate) {
+    if (f.Channels != own.Channels || f.SampleRate != own.SampleRate) continue;
+    if (ownBits != 0 ? f.BitsPerSample == ownBits : f.BitsPerSample >= bits) {
       bits = f.BitsPerSample;
       take(f);
     }

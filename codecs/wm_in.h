@@ -1,7 +1,8 @@
 // TWMIn: the file source that decodes a Windows Media file (or any file the
 // media runtime reads) to PCM, with the file's attributes in its ID3v2
 // container; TMP3In: the same reader for MP3 files, whose reported length is
-// a third of a second longer. The length is the container's estimate: the
+// a third of a second longer; TMediaIn: the same reader for the other
+// formats the runtime decodes, in their own sample width. The length is the container's estimate: the
 // source delivers every decoded sample up to the end of its range.
 #pragma once
 
@@ -82,6 +83,9 @@ class TWMIn : public TAuTaggedFileIn {
   void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
   // Frames of the whole file, as reported.
   int64_t FFileTotalSamples = 0;
+  // Deliver the stream's own sample width (16, 24 or 32 bits) rather than
+  // 16 bits, or the widest when HighPrecision is set.
+  bool OwnWidth = false;
 
  private:
   bool OpenReader();
@@ -96,6 +100,14 @@ class TWMIn : public TAuTaggedFileIn {
   // Bytes of the run that end the range (EndSample given); -1: to the end
   // of the data.
   int64_t RangeBytes = -1;
+};
+
+// Every other file the media runtime decodes (FLAC, AAC, Opus, AIFF,
+// WavPack, ...), in its stream's own sample width, so a lossless file
+// converts to WAV bit-exactly.
+class TMediaIn : public TWMIn {
+ public:
+  explicit TMediaIn(TComponent* AOwner = nullptr) : TWMIn(AOwner) { OwnWidth = true; }
 };
 
 class TMP3In : public TWMIn {

@@ -420,6 +420,23 @@ TPcmFormat TMediaReader::CurrentFormat(int Output) const {
   return {par->ch_layout.nb_channels, par->sample_rate, 16};
 }
 
+int TMediaReader::OwnBitsPerSample(int Output) const {
+  if (!OutputIsAudio(Output)) return 16;
+  const AVCodecParameters* par = State->Format->streams[Output]->codecpar;
+  int bits = par->bits_per_raw_sample;
+  if (bits <= 0) {
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(par->codec_id);
+    const bool lossless = codec != nullptr && (codec->props & AV_CODEC_PROP_LOSSLESS) != 0;
+    if (lossless) bits = par->bits_per_coded_sample;
+    if (bits <= 0) {
+      const auto format = static_cast<AVSampleFormat>(par->format);
+      const bool wide = format == AV_SAMPLE_FMT_S32 || format == AV_SAMPLE_FMT_S32P;
+      bits = lossless && wide ? 32 : 16;
+    }
+  }
+  return bits <= 16 ? 16 : bits <= 24 ? 24 : 32;
+}
+
 std::vector<TPcmFormat> TMediaReader::Formats(int Output) const {
   std::vector<TPcmFormat> formats;
   const TPcmFormat own = CurrentFormat(Output);

@@ -65,6 +65,9 @@ class TMediaReader {
   void SetSpeakerConfig(int Output, int Channels);
   // The stream's own layout and rate at 16 bits.
   TPcmFormat CurrentFormat(int Output) const;
+  // The width of the stream's own samples as this reader delivers it: 16,
+  // 24 or 32 bits. A lossy stream has no width of its own and gives 16.
+  int OwnBitsPerSample(int Output) const;
   // The formats the output can deliver under its settings, 16 bits first.
   std::vector<TPcmFormat> Formats(int Output) const;
   // False for a format not in Formats(Output).

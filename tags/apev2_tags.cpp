@@ -1,5 +1,6 @@
 #include "tags/apev2_tags.h"
 
+#include <string>
 #include <string_view>
 
 TAPEv2Tags::TAPEv2Tags() {
@@ -38,4 +39,8 @@ void TAPEv2Tags::ReadId3v1Layout(const std::array<unsigned char, kId3v1BlockSize
   SetTitle(platform::Cp1252ToUtf16(LayoutField(Block, 3, 30)));
   SetYear(LayoutField(Block, 93, 4));
   SetComment(platform::Cp1252ToUtf16(LayoutField(Block, 97, 30)));
+  // The library reports the track and the genre in the block too; without
+  // them every APE file would convert as untracked and without a genre.
+  if (Block[125] == 0 && Block[126] != 0) SetTrack(std::to_string(Block[126]));
+  if (Block[127] < kId3v1GenreCount) SetGenre(platform::Cp1252ToUtf16(kId3v1Genres[Block[127]]));
 }

@@ -71,7 +71,8 @@ class TAPEv2Tags : public TAuTags {
   // The seven values the library's simple tagging call takes, as UTF-8, in
   // the order it takes them: Artist, Album, Title, Comment, Genre, Year, Track.
   std::array<std::string, 7> SimpleTagValues() const;
-  // Clears the container and takes Album, Artist, Title, Year and Comment
-  // from a tag the library reports in the ID3v1 block layout.
+  // Clears the container and takes Album, Artist, Title, Year, Comment,
+  // Track (the ID3v1.1 track form) and Genre (an id of the genre table) from
+  // a tag the library reports in the ID3v1 block layout.
   void ReadId3v1Layout(const std::array<unsigned char, kId3v1BlockSize>& Block);
 };

@@ -26,6 +26,8 @@ class TAuTags : public TPersistent {
   int Count() const { return static_cast<int>(Values.size()); }
   // Key at Index of the sorted list; empty text outside 0..Count-1.
   std::string KeyAt(int Index) const;
+  // Whether Key (compared without regard to case) is one of the container's keys.
+  bool HasKey(std::string_view Key) const { return IndexOf(Key) < Values.size(); }
 
   // A copy of the key's value; null for a key that is not registered.
   TagValue GetValue(std::string_view Key) const;

@@ -80,7 +80,9 @@ TEST(FormatCatalog, FileListAndOpenFilterComeFromTheCatalog) {
   EXPECT_EQ(filters[0].Patterns, all);
   for (std::size_t i = 0; i < format_catalog::All().size(); ++i) {
     const TFormatDescriptor* f = format_catalog::All()[i];
-    EXPECT_EQ(filters[i + 1].Patterns, "*" + f->InputExtensions.at(0)) << f->Name;
+    std::string patterns;
+    for (const std::string& ext : f->InputExtensions) patterns += (patterns.empty() ? "*" : ";*") + ext;
+    EXPECT_EQ(filters[i + 1].Patterns, patterns) << f->Name;
   }
   EXPECT_EQ(filters[1].Description, "WAV Files (*.wav)");
   EXPECT_EQ(filters[5].Description, "APE File (*.ape)");
@@ -90,7 +92,13 @@ TEST(FormatCatalog, FileListAndOpenFilterComeFromTheCatalog) {
   EXPECT_EQ(bare[2].Description, "MP3 Files (*.mp3)");
   TLanguageTable russian;
   russian.Apply(TLanguageTable::FileFor(platform::LanguageDir(), "Russian"));
-  EXPECT_EQ(TFileList::OpenFilters(russian.Text("OpenDialog1.Filter"))[1].Description, "Файлы WAV (*.wav)");
+  const auto translated = TFileList::OpenFilters(russian.Text("OpenDialog1.Filter"));
+  EXPECT_EQ(translated[1].Description, "Файлы WAV (*.wav)");
+  // The language names every format, with the catalog's patterns.
+  for (std::size_t i = 0; i < format_catalog::All().size(); ++i) {
+    const TFormatDescriptor* f = format_catalog::All()[i];
+    EXPECT_NE(translated[i + 1].Description, f->FileDescription + " (" + translated[i + 1].Patterns + ")") << f->Name;
+  }
 }
 
 TEST(FormatCatalog, RoutingHasASourceAndSinkForEveryFormatThatHasComponents) {

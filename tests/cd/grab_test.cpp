@@ -196,6 +196,31 @@ TEST_F(GrabFixture, ApeGrabsAreBitExactAndCarryTheCDText) {
             "TAG:Artist=Artist 2\nTAG:Album=Disc Title\nTAG:Title=Zweite Stra\xC3\x9F" "e\nTAG:Track=2");
 }
 
+TEST_F(GrabFixture, OggAndWmaGrabsCarryTheCDText) {
+  QM_REQUIRE_TOOLS("ffprobe");
+  const TDiscImage disc = MakeDisc(dir.Path());
+  auto tags = [](const fs::path& file, const char* where) {
+    return CommandOutput(std::string("ffprobe -v error -show_entries ") + where +
+                         "_tags=title,artist,album,track,tracknumber -of default=nw=1 " + Quote(file));
+  };
+  for (int type : {2, 3}) {
+    SCOPED_TRACE(type);
+    core.Settings.outputType = type;
+    List(disc);
+    core.Files.SetChecked(0, false);
+    core.Files.SetChecked(2, false);
+    Grab();
+    ASSERT_EQ(view.finished.size(), 1u);
+    EXPECT_EQ(view.finished[0].Error, "");
+    const fs::path out = view.finished[0].Output;
+    EXPECT_EQ(out.filename().string(), std::string("02 - Zweite Stra\xC3\x9F" "e") + (type == 2 ? ".ogg" : ".wma"));
+    const std::string found = type == 2 ? tags(out, "stream") : tags(out, "format");
+    for (const char* want : {"=Zweite Stra\xC3\x9F" "e\n", "=Artist 2\n", "=Disc Title\n", "=2"}) {
+      EXPECT_NE(found.find(want), std::string::npos) << want << " not in " << found;
+    }
+  }
+}
+
 TEST_F(GrabFixture, Mp3GrabsDecodeAndCarryTheCDTextOrTheTrackNumberAlone) {
   if (qmtest::RunStatus("/usr/bin/python3 -c 'import mutagen.id3'") != 0) GTEST_SKIP() << "mutagen is not installed";
   auto tags = [](const fs::path& file) {

@@ -85,7 +85,14 @@ TEST(TAPEv2Tags, ReadsTheLibraryTagFromTheId3v1LayoutWithoutPadding) {
   EXPECT_EQ(ape.Year(), "1999");
   EXPECT_EQ(ape.Comment(), u"Comment");
   EXPECT_TRUE(ape.GetValue("Publisher").IsNull());
+  // The track form of the block (byte 125 zero) and a genre id of the table.
+  EXPECT_EQ(ape.Track(), "4");
+  EXPECT_EQ(ape.Genre(), u"Blues");
+  block[125] = 'x';
+  block[127] = 255;
+  ape.ReadId3v1Layout(block);
   EXPECT_TRUE(ape.GetValue("Track").IsNull());
+  EXPECT_TRUE(ape.GetValue("Genre").IsNull());
 }
 
 TEST(TVorbisTags, AssignFromApeCarriesOnlyTheSharedKeys) {
