@@ -6,6 +6,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 
 #include "app/file_list.h"
@@ -13,6 +16,7 @@
 #include "app/language_table.h"
 #include "app/settings.h"
 #include "pipeline/au_output.h"
+#include "pipeline/decode_check.h"
 #include "platform/messages.h"
 
 // The project's version, from the build.
@@ -44,6 +48,9 @@ class TDriverView {
   // A row has ended: error is empty when its output was written. index is
   // -1 when the row was deleted while it converted.
   virtual void RowFinished(int index, const std::string& outputPath, const std::string& error) {}
+  // A row was not converted because its output exists ("existingOutput"
+  // 2); reason names the output. The source is kept.
+  virtual void RowSkipped(int index, const std::string& reason) {}
   // Adding files takes the CD player's popup menu away from the list.
   virtual void RemoveListPopup() {}
   // Get Tracks gives it back.
@@ -86,11 +93,31 @@ class TConversionDriver {
   std::function<void()> GrabStop;
   std::function<void(int)> StartGrabItem;
 
+  // The name a row's output goes under, by "existingOutput" (0 keep both,
+  // 1 replace, 2 skip the row): a free name beside a taken one, the name
+  // itself to be replaced, or none (Skip). Whatever the setting, a file
+  // listed as a source and an output whose source this run deleted are
+  // never replaced; an output of this run with the same name is replaced
+  // unless the setting is 0.
+  struct TOutputChoice {
+    std::string Path;
+    bool Replace = false;
+    bool Skip = false;
+  };
+  TOutputChoice ChooseOutput(const std::string& wanted) const;
+  // A run begins: no output of this run written yet.
+  void BeginRunNames();
+
+  // Test hook: runs when a row's output is finished and about to be
+  // decoded back before its source is deleted.
+  std::function<void(const std::string& output)> BeforeCheck;
+
   std::string RunMode;
   bool Running = false;
   bool RunPaused = false;
   int CurrentIndex = 0;
-  TAuFileOut* CurrentOutput = nullptr;
+  // The sink of the running row, or the check that decodes its output.
+  TAuOutput* CurrentOutput = nullptr;
   std::string SourcePath;
   std::string SourceExt;
   std::string OutputExt;
@@ -98,7 +125,21 @@ class TConversionDriver {
 
  private:
   // Steps 3.. of StartItem for a checked row; throws what preparing raises.
-  void StartCheckedItem(int index);
+  // False when the row is skipped (its output exists), after telling so.
+  bool StartCheckedItem(int index);
+  // The end of a conversion row that was not stopped: its output's name,
+  // the check before the source is deleted, then FinishRow.
+  void ConversionEnded(std::string error);
+  // Starts decoding the row's output back; false (with error set) when it
+  // cannot be checked.
+  bool StartCheck(std::string& error);
+  // The check's OnDone: the source goes when the output holds its audio.
+  void CheckEnded();
+  // Marks the row and goes on with the next one.
+  void FinishRow(const std::string& error);
+  // Normal form of a path, for telling names apart.
+  static std::string NameKey(const std::string& path);
+  bool IsListedSource(const std::string& path) const;
   void HideAfterEnd();
   // Rows may be deleted, added or replaced while a row converts, also by the
   // view while it is told something: finds the converting row again by its
@@ -114,6 +155,21 @@ class TConversionDriver {
   TDriverView& view_;
   const TSinkRoute* currentSink_ = nullptr;
   std::uint64_t currentRowId_ = 0;
+  // The file sink of the running row (CurrentOutput, unless it is checked).
+  TAuFileOut* rowSink_ = nullptr;
+  // Decodes an output back; its OnDone comes to OutputDone.
+  std::unique_ptr<TDecodeCheck> check_;
+  bool checking_ = false;
+  TAuOutput::TInputRecord written_;
+  TDecodeTolerance tolerance_;
+  // Outputs written in this run, and those of them whose source is gone.
+  std::set<std::string> runOutputs_;
+  std::set<std::string> protectedOutputs_;
+  // The part a stopped row left, by name, with the stamp of the file as it
+  // was left: while it is unchanged, the row's next output replaces it.
+  std::map<std::string, std::string> stoppedParts_;
+  void RememberStoppedPart();
+  static std::string FileStamp(const std::string& path);
 };
 
 // OutputPath of a row: beside the source with asInput, else in OutputDir;

@@ -29,6 +29,8 @@ class TCliView : public TDriverView {
   // The row's failed: line says it.
   void RowNotStarted(const std::string& error) override {}
   void RowFinished(int index, const std::string& outputPath, const std::string& error) override;
+  // "skipped: SOURCE: REASON"; not a failure.
+  void RowSkipped(int index, const std::string& reason) override;
 
   // Set by the caller before a row starts, for the failed: line.
   std::string SourceOf(int index) const;
