@@ -102,11 +102,20 @@ void TConversionDriver::RememberStoppedPart() {
 
 TConversionDriver::TOutputChoice TConversionDriver::ChooseOutput(const std::string& wanted) const {
   const int mode = settings_.existingOutput >= 0 && settings_.existingOutput <= 2 ? settings_.existingOutput : 0;
-  auto taken = [this](const fs::path& p) {
-    const std::string key = NameKey(p.string());
-    return output_names::ExistsOnDisk(p) || runOutputs_.count(key) != 0 || IsListedSource(p.string());
+  // What a stopped row of ours left under a name, untouched since.
+  auto stoppedPart = [this](const std::string& key, const std::string& path) {
+    const auto part = stoppedParts_.find(key);
+    return part != stoppedParts_.end() && !part->second.empty() && part->second == FileStamp(path);
   };
-  auto freeName = [&] { return TOutputChoice{output_names::FreeName(wanted, taken).string(), false, false}; };
+  auto taken = [&](const fs::path& p) {
+    const std::string key = NameKey(p.string());
+    if (runOutputs_.count(key) != 0 || IsListedSource(p.string())) return true;
+    return output_names::ExistsOnDisk(p) && !stoppedPart(key, p.string());
+  };
+  auto freeName = [&] {
+    const fs::path name = output_names::FreeName(wanted, taken);
+    return TOutputChoice{name.string(), output_names::ExistsOnDisk(name), false};
+  };
   const std::string key = NameKey(wanted);
   const bool listed = IsListedSource(wanted);
   const bool earlier = runOutputs_.count(key) != 0;
@@ -115,10 +124,7 @@ TConversionDriver::TOutputChoice TConversionDriver::ChooseOutput(const std::stri
     if (mode == 2) return {wanted, false, true};
     return freeName();
   }
-  // What a stopped row of ours left there, untouched since.
-  const auto part = stoppedParts_.find(key);
-  if (!earlier && part != stoppedParts_.end() && !part->second.empty() && part->second == FileStamp(wanted))
-    return {wanted, true, false};
+  if (!earlier && stoppedPart(key, wanted)) return {wanted, true, false};
   if (earlier) {
     if (mode == 0) return freeName();
     return {wanted, true, false};

@@ -222,10 +222,13 @@ TEST(ExistingOutput, AStoppedRowsPartReplacesNothingAndIsReplacedByTheRowsNextRu
   WriteFile(f.dir / "a.wav.wav", Foreign());
   f.core.Settings.existingOutput = 1;
   f.Add({a});
-  f.view.OnProgress = [&f](int percent) {
-    if (percent >= 5) f.core.Driver.MStopClick();
-  };
-  f.Convert();
+  // Stopped as a user would, between two events, once the row is under way.
+  bool underWay = false;
+  f.view.OnProgress = [&underWay](int percent) { underWay = underWay || percent >= 5; };
+  f.core.Driver.MStartClick();
+  auto& invoker = MainThreadInvoker::Instance();
+  while (!underWay && f.core.Driver.Running) invoker.WaitAndRun(std::chrono::milliseconds(10));
+  f.core.Driver.MStopClick();
   f.view.OnProgress = nullptr;
   EXPECT_EQ(ReadFile(f.dir / "a.wav.wav"), Foreign()) << "a part replaced a file even with \"replace\"";
   const auto part = f.dir / "a.wav (2).wav";
