@@ -3,6 +3,7 @@
 #include "app/pipeline_set.h"
 #include "app/tag_transfer.h"
 #include "pipeline/au_exception.h"
+#include "platform/text_codec.h"
 #include "tags/au_tags.h"
 
 TFormatRouting::TFormatRouting(TPipelineSet& components) {
@@ -70,13 +71,43 @@ void TFormatRouting::Configure(const TSinkRoute& sink, const TSettings& settings
   if (sink.Format->ConfigureSink) sink.Format->ConfigureSink(*sink.Sink, sink.Chain, settings);
 }
 
+namespace {
+
+// The source that probes files for the list; refused while it converts.
+TAuFileIn& ProbingSource(const TSourceRoute& route) {
+  TAuFileIn& source = route.Probe != nullptr ? *route.Probe : *route.Source;
+  if (source.Busy) throw EAuException(kMsgComponentIsBusy);
+  return source;
+}
+
+// The probing source opened on a file for as long as it is queried: the
+// list never keeps a file open, also when a query throws.
+class TProbedFile {
+ public:
+  TProbedFile(TAuFileIn& source, const std::filesystem::path& path) : source_(source) {
+    source_.SetFileName(path.string());
+  }
+  ~TProbedFile() {
+    try {
+      source_.SetFileName(std::string());
+    } catch (...) {
+    }
+  }
+  TProbedFile(const TProbedFile&) = delete;
+  TProbedFile& operator=(const TProbedFile&) = delete;
+
+ private:
+  TAuFileIn& source_;
+};
+
+}  // namespace
+
 std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& path,
                                                   const std::string& ext) {
   const TSourceRoute* route = SourceFor(ext);
   if (route == nullptr) return std::nullopt;
-  TAuFileIn& source = route->Probe != nullptr ? *route->Probe : *route->Source;
-  if (source.Busy) throw EAuException(kMsgComponentIsBusy);
-  source.SetFileName(path.string());
+  TAuFileIn& source = ProbingSource(*route);
+  const TProbedFile open(source, path);
   TProbeResult result;
   result.Seconds = source.TotalTime();
   result.SampleRate = source.SampleRate();
@@ -85,7 +116,22 @@ std::optional<TProbeResult> TFormatRouting::Probe(const std::filesystem::path& p
   } else {
     result.BitrateText = std::to_string(source.BitsPerSample()) + " bps";
   }
-  // The format queries opened the file; the list does not keep it open.
-  source.SetFileName(std::string());
   return result;
+}
+
+std::vector<std::pair<std::string, std::string>> TFormatRouting::ProbeTags(const std::filesystem::path& path,
+                                                                           const std::string& ext) {
+  std::vector<std::pair<std::string, std::string>> held;
+  const TSourceRoute* route = SourceFor(ext);
+  if (route == nullptr || !route->Format->SourceTags) return held;
+  TAuFileIn& source = ProbingSource(*route);
+  const TProbedFile open(source, path);
+  if (const TAuTags* tags = route->Format->SourceTags(source)) {
+    for (int i = 0; i < tags->Count(); ++i) {
+      const std::string key = tags->KeyAt(i);
+      const std::string value = platform::Utf16ToUtf8(tags->GetWideString(key));
+      if (!value.empty()) held.emplace_back(key, value);
+    }
+  }
+  return held;
 }

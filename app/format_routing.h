@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/file_list.h"
@@ -54,6 +55,13 @@ class TFormatRouting : public TSourceProber {
   void Configure(const TSinkRoute& sink, const TSettings& settings, const std::string& outputPath) const;
 
   std::optional<TProbeResult> Probe(const std::filesystem::path& path, const std::string& ext) override;
+
+  // What the tag container of the file's source holds: the container's key
+  // texts with their values as UTF-8, in the container's key order, empty
+  // values left out. Empty for a format without tags or without a source.
+  // Opened with the probing source; throws as Probe does.
+  std::vector<std::pair<std::string, std::string>> ProbeTags(const std::filesystem::path& path,
+                                                             const std::string& ext);
 
  private:
   std::vector<TSourceRoute> sources_;

@@ -11,6 +11,7 @@
 #include "app/pipeline_set.h"
 #include "platform/text_codec.h"
 #include "tags/au_tags.h"
+#include "tags/tag_fields.h"
 
 namespace fs = std::filesystem;
 
@@ -145,6 +146,9 @@ void TGrabDriver::MGetTracksClick() {
 
 void TGrabDriver::MGrabStartClick() {
   driver_.RunMode = kRunModeGrab;
+  // A track under way holds the drive's one reader; a paused one too.
+  const TCDStatus playing = components_.CDPlayer1->Status();
+  if (playing == TCDStatus::cdsPlaying || playing == TCDStatus::cdsPaused) components_.CDPlayer1->Stop();
   if (files_.Count() == 0) return;
   driver_.RunPaused = false;
   if (driver_.Running) {
@@ -287,13 +291,13 @@ void TGrabDriver::FillTags(const TSinkRoute& sink, int track) {
   const TCDTextEntry none;
   const TCDTextEntry& entry = at < discText_.Tracks.size() ? discText_.Tracks[at] : none;
   const std::string& performer = entry.Performer.empty() ? discText_.Disc.Performer : entry.Performer;
-  auto put = [tags](const char* key, const std::string& utf8) {
-    if (!utf8.empty()) tags->SetValue(key, platform::Utf8ToUtf16(utf8));
-  };
-  put("title", entry.Title);
-  put("artist", performer);
-  put("album", discText_.Disc.Title);
-  tags->SetValue("track", track);
+  TTagFields fields;
+  fields.Title = platform::Utf8ToUtf16(entry.Title);
+  fields.Artist = platform::Utf8ToUtf16(performer);
+  fields.Album = platform::Utf8ToUtf16(discText_.Disc.Title);
+  const std::string number = std::to_string(track);
+  fields.Track.assign(number.begin(), number.end());
+  WriteTagFields(*tags, fields);
 }
 
 void TGrabDriver::MEjectClick() {
@@ -305,3 +309,21 @@ void TGrabDriver::MCloseTrayClick() {
   SelectDrive();
   components_.CDIn1->CloseTray();
 }
+
+void TGrabDriver::PlayTrack(int track) {
+  TCDPlayer& player = *components_.CDPlayer1;
+  player.SetCurrentDrive(settings_.driveType);
+  player.AudioDevice = settings_.audioDevice.empty() ? std::string(kDefaultAudioDevice) : settings_.audioDevice;
+  player.Play(track);
+}
+
+void TGrabDriver::PauseOrResumePlaying() {
+  TCDPlayer& player = *components_.CDPlayer1;
+  if (player.Status() == TCDStatus::cdsPlaying) {
+    player.Pause();
+  } else {
+    player.Resume();
+  }
+}
+
+void TGrabDriver::StopPlaying() { components_.CDPlayer1->Stop(); }

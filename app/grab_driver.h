@@ -3,8 +3,9 @@
 // the conversion driver's run state. The sink reads the ripping source CDIn1
 // (for WAV output through the resampler and the converter, as a WAV source);
 // the end of each row is the conversion driver's OutputDone, which comes back
-// here for the next row. Also opens and closes the drive's tray and lists the
-// drives for the settings dialog.
+// here for the next row. Also plays, pauses and stops a track with the CD
+// player, opens and closes the drive's tray and lists the drives for the
+// settings dialog.
 #pragma once
 
 #include <string>
@@ -46,6 +47,13 @@ class TGrabDriver {
   // answers (an image has no tray and stays as it is).
   void MEjectClick();
   void MCloseTrayClick();
+
+  // The CD player over the drive "driveType", playing on "audioDevice":
+  // Play raises what the player raises; PauseOrResume pauses a playing
+  // track and resumes a paused one.
+  void PlayTrack(int track);
+  void PauseOrResumePlaying();
+  void StopPlaying();
 
   // The drives the library knows, by index: devices found, images added.
   // Empty when the library cannot be loaded.

@@ -82,6 +82,7 @@ constexpr KeyText kWindowTexts[] = {
     {"StringChecking", "Checking: "},
     {"FormSettings.Caption", "Settings"},
     {"FormSettings.LabelDrives.Caption", "Drives:"},
+    {"FormSettings.LabelAudioDevice.Caption", "Audio Device:"},
     {"FormSettings.GroupBoxSaving.Caption", " Saving "},
     {"FormSettings.LabelOutput.Caption", "Output Directory:"},
     {"FormSettings.GroupBoxConverting.Caption", " Converting "},

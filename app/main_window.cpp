@@ -328,6 +328,11 @@ void TForm1::BuildList() {
   PMPlay->setIcon(icons::Convert());
   PMPause->setIcon(icons::Pause());
   PMStop->setIcon(icons::Stop());
+  connect(PMPlay, &QAction::triggered, this, [this] { Guarded([this] { PMPlayClick(); }); });
+  connect(PMPause, &QAction::triggered, this, [this] { Guarded([this] { PMPauseClick(); }); });
+  connect(PMStop, &QAction::triggered, this, [this] { Guarded([this] { PMStopClick(); }); });
+  connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem*, int) { Guarded([this] { ListView1DblClick(); }); });
   ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     if (popupEnabled_) PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
@@ -779,6 +784,16 @@ void TForm1::SetTitle(const std::string& title) {
 void TForm1::SetStatus(const std::string& text) { StatusBar1->setText(Q(text)); }
 
 void TForm1::ShowError(const std::string& message) { ErrorBox(Q(message)); }
+
+void TForm1::PMPlayClick() {
+  if (SelectedTrack > 0) Core->Grab.PlayTrack(SelectedTrack);
+}
+
+void TForm1::ListView1DblClick() { PMPlayClick(); }
+
+void TForm1::PMPauseClick() { Core->Grab.PauseOrResumePlaying(); }
+
+void TForm1::PMStopClick() { Core->Grab.StopPlaying(); }
 
 void TForm1::RemoveListPopup() { popupEnabled_ = false; }
 

@@ -81,6 +81,12 @@ class TForm1 : public QMainWindow, public TDriverView {
   void MCloseTrayClick();
   // The settings dialog's drive list: emptied, then the drives found.
   void FillDriveList();
+  // The list's popup menu and double-click: the CD player on the track of
+  // the row selected last (row i is track i + 1).
+  void PMPlayClick();
+  void ListView1DblClick();
+  void PMPauseClick();
+  void PMStopClick();
   // Options and Help.
   void MSettingsClick();
   void MAboutClick();

@@ -19,6 +19,8 @@ TPipelineSet::TPipelineSet() : Owner(std::make_unique<TComponent>()) {
   }
   CDIn1 = new TCDIn(Owner.get());
   CDIn1->SetName("CDIn1");
+  CDPlayer1 = new TCDPlayer(Owner.get());
+  CDPlayer1->SetName("CDPlayer1");
 
   FastResampler1 = new TFastResampler(Owner.get());
   FastResampler1->SetName("FastResampler1");
@@ -52,6 +54,7 @@ TComponent* TPipelineSet::Find(const std::string& name) const {
   if (name == "FastResampler1") return FastResampler1;
   if (name == "AudioConverter1") return AudioConverter1;
   if (name == "CDIn1") return CDIn1;
+  if (name == "CDPlayer1") return CDPlayer1;
   for (const TFormatComponents& c : formats_) {
     for (TComponent* component : {static_cast<TComponent*>(c.Source), static_cast<TComponent*>(c.Probe),
                                   static_cast<TComponent*>(c.Sink)}) {

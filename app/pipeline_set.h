@@ -1,8 +1,9 @@
 // The pipeline components the application owns: for every format of the
 // catalog, one instance of its source and of its sink (named as the format
 // names them, "WaveIn1", "WaveOut1", ...), a second source that only probes
-// files for the list, the two converters of the WAV path, and the CD ripping
-// source "CDIn1" (which loads the CD reading library only when first used).
+// files for the list, the two converters of the WAV path, the CD ripping
+// source "CDIn1" and the CD player "CDPlayer1" (both load the CD reading
+// library only when first used).
 // Each is reused for every row. Destroying the set destroys them, sinks
 // first; destroying a sink stops it, so closing during a run leaves the
 // partly written file on disk.
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cdaudio/cd_in.h"
+#include "cdaudio/cd_player.h"
 #include "codecs/format_catalog.h"
 #include "pipeline/au_converter.h"
 #include "pipeline/component.h"
@@ -42,6 +44,7 @@ class TPipelineSet {
   TFastResampler* FastResampler1 = nullptr;
   TAudioConverter* AudioConverter1 = nullptr;
   TCDIn* CDIn1 = nullptr;
+  TCDPlayer* CDPlayer1 = nullptr;
 
   const std::vector<TFormatComponents>& Formats() const { return formats_; }
   TSinkChain Chain() const { return TSinkChain{FastResampler1, AudioConverter1}; }

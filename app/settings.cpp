@@ -44,6 +44,7 @@ const std::vector<TKey>& ProgramKeys() {
       Int("apeCompression", &TSettings::apeCompression), Int("wavCh", &TSettings::wavCh),
       Int("wavBps", &TSettings::wavBps),           Int("wavSr", &TSettings::wavSr),
       Int("wavFormat", &TSettings::wavFormat),
+      Str("audioDevice", &TSettings::audioDevice),
       Int("existingOutput", &TSettings::existingOutput),
       Window(Int("WindowLeft", &TSettings::WindowLeft)),
       Window(Int("WindowTop", &TSettings::WindowTop)),

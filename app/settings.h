@@ -1,5 +1,5 @@
 // The settings of the program, kept in memory and stored in the section
-// "Options" of the settings file: the fifteen keys of the program, the keys
+// "Options" of the settings file: the program's own keys, the keys
 // of the window's own state (its geometry, the folder its file dialogs used
 // last), all fields named like their keys, and the keys that formats of the
 // catalog declare beyond them.
@@ -30,6 +30,10 @@ int SettingTextToInt(const TFormatSetting& setting, std::string_view text);
 inline constexpr int kMinThreadPriority = 0;
 inline constexpr int kMaxThreadPriority = 6;
 
+// ALSA's name for the desktop's default output (PulseAudio or PipeWire where
+// they run).
+inline constexpr const char* kDefaultAudioDevice = "default";
+
 struct TSettings : public TFormatOptions {
   // Defaults for a program living in programDir (which ends in '/').
   explicit TSettings(std::string programDir = std::string());
@@ -49,6 +53,8 @@ struct TSettings : public TFormatOptions {
   int wavBps = 8;
   int wavSr = 22050;
   int wavFormat = 0;
+  // The ALSA device the CD player plays on.
+  std::string audioDevice = kDefaultAudioDevice;
   // An output whose name is taken by a file that was there before the run:
   // 0 both are kept (the output takes a free name), 1 the file is replaced,
   // 2 the row is skipped. Any other value counts as 0.
@@ -62,7 +68,7 @@ struct TSettings : public TFormatOptions {
   bool WindowMaximized = false;
   // The folder the Add Files and Add Folder dialogs used last ("" before any).
   std::string LastFolder;
-  // Keys that formats declare beyond the fifteen, as the settings file
+  // Keys that formats declare beyond the program's own, as the settings file
   // holds them; a key not here has its declared default.
   std::map<std::string, std::string> FormatValues;
 
@@ -86,7 +92,7 @@ struct TSettings : public TFormatOptions {
   // kFmtNotValidInteger text for the value (empty for an unknown key).
   bool SetByName(std::string_view key, std::string_view value, std::string* Problem = nullptr);
 
-  // The key names in the order they are read and written: the fifteen, the
+  // The key names in the order they are read and written: the program's, the
   // window's, then the declared format keys.
   static const std::vector<std::string>& KeyNames();
 

@@ -17,6 +17,7 @@
 
 #include "app/language_table.h"
 #include "app/settings.h"
+#include "cdaudio/alsa_pcm.h"
 #include "codecs/format_catalog.h"
 
 namespace {
@@ -52,6 +53,11 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
 
   LabelDrives = new QLabel("Drives:", this);
   ComboBoxDrives = new QComboBox(this);
+  LabelAudioDevice = new QLabel("Audio Device:", this);
+  ComboBoxAudioDevice = new QComboBox(this);
+  ComboBoxAudioDevice->setObjectName("ComboBoxAudioDevice");
+  ComboBoxAudioDevice->setEditable(true);
+  ComboBoxAudioDevice->setInsertPolicy(QComboBox::NoInsert);
 
   GroupBoxSaving = new QGroupBox(" Saving ", this);
   LabelOutput = new QLabel("Output Directory:", GroupBoxSaving);
@@ -149,9 +155,12 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   priority->addWidget(ComboBoxPriority, 1);
   saving->addLayout(priority, 5, 0, 1, 2);
 
-  auto* drives = new QHBoxLayout;
-  drives->addWidget(LabelDrives);
-  drives->addWidget(ComboBoxDrives, 1);
+  auto* drives = new QGridLayout;
+  drives->addWidget(LabelDrives, 0, 0);
+  drives->addWidget(ComboBoxDrives, 0, 1);
+  drives->addWidget(LabelAudioDevice, 1, 0);
+  drives->addWidget(ComboBoxAudioDevice, 1, 1);
+  drives->setColumnStretch(1, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ButtonClose);
@@ -173,6 +182,7 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
 void TFormSettings::ApplyTexts(const TLanguageTable& t) {
   setWindowTitle(Q(t.Text("FormSettings.Caption")));
   LabelDrives->setText(Q(t.Text("FormSettings.LabelDrives.Caption")));
+  LabelAudioDevice->setText(Q(t.Text("FormSettings.LabelAudioDevice.Caption")));
   GroupBoxSaving->setTitle(Q(t.Text("FormSettings.GroupBoxSaving.Caption")));
   LabelOutput->setText(Q(t.Text("FormSettings.LabelOutput.Caption")));
   GroupBoxConverting->setTitle(Q(t.Text("FormSettings.GroupBoxConverting.Caption")));
@@ -205,6 +215,13 @@ void TFormSettings::showEvent(QShowEvent* event) {
 
 void TFormSettings::FormShow() {
   ComboBoxDrives->setCurrentIndex(settings_.driveType < ComboBoxDrives->count() ? settings_.driveType : -1);
+  // The devices ALSA describes are offered; any other name may be typed.
+  ComboBoxAudioDevice->clear();
+  ComboBoxAudioDevice->addItem(kDefaultAudioDevice);
+  for (const std::string& name : AlsaPlaybackDevices()) {
+    if (name != kDefaultAudioDevice) ComboBoxAudioDevice->addItem(Q(name));
+  }
+  ComboBoxAudioDevice->setEditText(Q(settings_.audioDevice));
   EditOutput->setText(Q(settings_.OutputDir));
   CheckBoxOutputSame->setChecked(settings_.asInput);
   CheckBoxDeleteSource->setChecked(settings_.deleteSource);
@@ -239,6 +256,8 @@ void TFormSettings::FormShow() {
 void TFormSettings::ButtonCloseClick() {
   try {
     settings_.OutputDir = EditOutput->text().toStdString();
+    const QString device = ComboBoxAudioDevice->currentText().trimmed();
+    settings_.audioDevice = device.isEmpty() ? std::string(kDefaultAudioDevice) : device.toStdString();
     settings_.asInput = CheckBoxOutputSame->isChecked();
     settings_.deleteSource = CheckBoxDeleteSource->isChecked();
     settings_.existingOutput = ComboBoxExistingOutput->currentIndex();

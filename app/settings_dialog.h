@@ -47,6 +47,10 @@ class TFormSettings : public QDialog {
 
   QLabel* LabelDrives;
   QComboBox* ComboBoxDrives;
+  // The ALSA device the CD player plays on: a name typed in, or one of the
+  // names offered.
+  QLabel* LabelAudioDevice;
+  QComboBox* ComboBoxAudioDevice;
   QGroupBox* GroupBoxSaving;
   QLabel* LabelOutput;
   QLineEdit* EditOutput;

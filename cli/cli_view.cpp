@@ -47,6 +47,22 @@ void TCliView::RowProgress(int percent, const std::string& caption) {
   std::fflush(err_);
 }
 
+void TCliView::PlayPosition(const std::string& position) {
+  if (position.empty()) {
+    ClearProgress();
+    return;
+  }
+  if (position == lastPosition_) return;
+  lastPosition_ = position;
+  if (terminal_) {
+    std::fprintf(err_, "\r\033[K%s", position.c_str());
+    progressShown_ = true;
+  } else {
+    std::fprintf(err_, "%s\n", position.c_str());
+  }
+  std::fflush(err_);
+}
+
 void TCliView::ClearProgress() {
   if (terminal_ && progressShown_) {
     std::fprintf(err_, "\r\033[K");
@@ -55,6 +71,7 @@ void TCliView::ClearProgress() {
   progressShown_ = false;
   lastPercent_ = -1;
   lastTens_ = -1;
+  lastPosition_.clear();
 }
 
 void TCliView::ShowError(const std::string& message) {

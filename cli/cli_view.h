@@ -26,6 +26,9 @@ class TCliView : public TDriverView {
   void SetStatus(const std::string& text) override {}
   void ShowError(const std::string& message) override;
   void RowProgress(int percent, const std::string& caption) override;
+  // Where a playing track is ("0:03 / 0:05"): redrawn in place on a
+  // terminal, else one line whenever it changes; "" clears it.
+  void PlayPosition(const std::string& position);
   // The row's failed: line says it.
   void RowNotStarted(const std::string& error) override {}
   void RowFinished(int index, const std::string& outputPath, const std::string& error) override;
@@ -48,4 +51,5 @@ class TCliView : public TDriverView {
   bool progressShown_ = false;
   int lastPercent_ = -1;
   int lastTens_ = -1;
+  std::string lastPosition_;
 };

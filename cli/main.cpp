@@ -1,6 +1,7 @@
 // quellmark-cli: lists or converts audio files with the rules and settings of
 // the window, without it.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -24,8 +25,9 @@ std::string FormatTrack(const char* pattern, int track) {
 }
 
 constexpr const char* kUsage =
-    "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe] PATH...\n"
+    "usage: quellmark-cli [--settings FILE] [--set KEY=VALUE]... [--probe [--tags]] PATH...\n"
     "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --grab DRIVE [--tracks LIST]\n"
+    "       quellmark-cli [--settings FILE] [--set KEY=VALUE]... --play DRIVE TRACK\n"
     "       quellmark-cli --list-formats | --help | --version\n"
     "\n"
     "Lists or converts audio files as the Quellmark Audio Converter window does.\n"
@@ -38,9 +40,16 @@ constexpr const char* kUsage =
     "           full path, separated by tabs, and exit; a PATH that is a CD\n"
     "           drive (a device, or a disc image: .cue, .toc, .nrg) prints one\n"
     "           such line per track, as Get Tracks lists them\n"
+    "  --tags   with --probe: after each file's line, one line per tag its\n"
+    "           format's tag container holds, indented by two blanks:\n"
+    "           KEY=VALUE with the container's key (what a conversion carries)\n"
     "  --grab DRIVE  grab the audio tracks of a CD device or a disc image into\n"
     "           OutputDir, each as the configured output type\n"
     "  --tracks LIST  only these tracks, e.g. 1,3-5 (default: every audio track)\n"
+    "  --play DRIVE TRACK  play one track of a CD device or a disc image on the\n"
+    "           ALSA device audioDevice (default: default) to its end, or until\n"
+    "           interrupted; the position goes to standard error, then\n"
+    "           'done: DRIVE#TRACK' (or 'stopped: DRIVE#TRACK') to standard output\n"
     "Otherwise every file is converted; each prints 'done: OUTPUT' (the name\n"
     "the output went under), 'failed: SOURCE: MESSAGE', or, when its output\n"
     "exists and existingOutput=2, 'skipped: SOURCE: REASON'. existingOutput:\n"
@@ -93,10 +102,61 @@ struct TOptions {
   std::string settingsFile;
   std::vector<std::pair<std::string, std::string>> sets;
   bool probe = false;
+  bool tags = false;
   std::string grabDrive;
   std::string trackList;
+  std::string playDrive;
+  int playTrack = 0;
   std::vector<std::string> paths;
 };
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void Interrupt(int) { g_interrupted = 1; }
+
+// "M:SS / M:SS" of the track under way.
+std::string PlayPositionText(const TCDPlayer& player) {
+  return TFileList::LengthText(player.PlayedFrames() / TCDPlayer::kSampleRate) + " / " +
+         TFileList::LengthText(player.TrackFrames() / TCDPlayer::kSampleRate);
+}
+
+// Plays one track to its end, or until SIGINT or SIGTERM; 0 when it played
+// (or was interrupted), 1 when it could not.
+int PlayTrack(TAppCore& core, TCliView& view, const std::string& drive, int track) {
+  const std::string source = drive + "#" + std::to_string(track);
+  TCDPlayer& player = *core.Components.CDPlayer1;
+  try {
+    if (!core.Grab.UseDrive(drive)) {
+      view.ShowError(drive + ": " + kMsgCDNotADrive);
+      return 1;
+    }
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
+    core.Grab.PlayTrack(track);
+  } catch (const std::exception& e) {
+    view.ShowError(source + ": " + e.what());
+    return 1;
+  }
+  bool stopped = false;
+  while (!player.WaitForEnd(std::chrono::milliseconds(200))) {
+    if (g_interrupted != 0) {
+      player.Stop();
+      stopped = true;
+      break;
+    }
+    view.PlayPosition(PlayPositionText(player));
+  }
+  view.PlayPosition(PlayPositionText(player));
+  const std::string error = player.PlaybackError();
+  view.RowSource = [source](int) { return source; };
+  if (stopped && error.empty()) {
+    view.PlayPosition(std::string());
+    std::printf("stopped: %s\n", EscapeControl(source).c_str());
+  } else {
+    view.RowFinished(0, source, error);
+  }
+  return error.empty() ? 0 : 1;
+}
 
 // "1,3-5" as the set of its track numbers (1..99); false when it is not of
 // that form.
@@ -125,12 +185,28 @@ bool ParseTrackList(const std::string& text, std::set<int>& tracks) {
   return !tracks.empty();
 }
 
+void PrintRow(const TFileRow& row) {
+  std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
+              EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
+              EscapeControl(row.Path).c_str());
+}
+
 void PrintRows(const TFileList& files) {
-  for (int i = 0; i < files.Count(); ++i) {
-    const TFileRow& row = files.Row(i);
-    std::printf("%s\t%s\t%s\t%s\t%s\n", EscapeControl(row.Caption).c_str(), EscapeControl(row.Length).c_str(),
-                EscapeControl(row.Samplerate).c_str(), EscapeControl(row.Bitrate).c_str(),
-                EscapeControl(row.Path).c_str());
+  for (int i = 0; i < files.Count(); ++i) PrintRow(files.Row(i));
+}
+
+// Each file's line, then the tags its source's container holds.
+void PrintRowsWithTags(TAppCore& core, TCliView& view) {
+  for (int i = 0; i < core.Files.Count(); ++i) {
+    const TFileRow& row = core.Files.Row(i);
+    PrintRow(row);
+    try {
+      for (const auto& [key, value] : core.Routing.ProbeTags(row.Path, TFileList::LowerExt(row.Path))) {
+        std::printf("  %s=%s\n", EscapeControl(key).c_str(), EscapeControl(value).c_str());
+      }
+    } catch (const std::exception& e) {
+      view.ShowError(row.Path + ": " + e.what());
+    }
   }
 }
 
@@ -185,6 +261,17 @@ int main(int argc, char* argv[]) {
       return 0;
     } else if (arg == "--probe") {
       options.probe = true;
+    } else if (arg == "--tags") {
+      options.tags = true;
+    } else if (arg == "--play") {
+      if (i + 2 >= argc) return Usage("--play needs a drive and a track");
+      options.playDrive = argv[++i];
+      const std::string track = argv[++i];
+      if (track.empty() || track.size() > 2 || track.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(track) < 1) {
+        return Usage("--play needs a track number from 1 to 99, not '" + track + "'");
+      }
+      options.playTrack = std::stoi(track);
     } else if (arg == "--grab" || arg == "--tracks") {
       if (i + 1 >= argc) return Usage(arg + " needs a value");
       (arg == "--grab" ? options.grabDrive : options.trackList) = argv[++i];
@@ -204,8 +291,13 @@ int main(int argc, char* argv[]) {
       options.paths.push_back(arg);
     }
   }
+  if (options.tags && !options.probe) return Usage("--tags goes with --probe");
   std::set<int> tracks;
-  if (!options.grabDrive.empty()) {
+  if (!options.playDrive.empty()) {
+    if (!options.paths.empty() || !options.grabDrive.empty() || !options.trackList.empty() || options.probe) {
+      return Usage("--play takes no PATH, --grab, --tracks or --probe");
+    }
+  } else if (!options.grabDrive.empty()) {
     if (!options.paths.empty()) return Usage("--grab takes no PATH");
     if (!options.trackList.empty() && !ParseTrackList(options.trackList, tracks)) {
       return Usage("--tracks needs a list like 1,3-5, not '" + options.trackList + "'");
@@ -235,6 +327,8 @@ int main(int argc, char* argv[]) {
       return Usage(problem.empty() ? "cannot set " + key + " to '" + value + "'" : "cannot set " + key + ": " + problem);
     }
   }
+
+  if (!options.playDrive.empty()) return PlayTrack(core, view, options.playDrive, options.playTrack);
 
   if (!options.grabDrive.empty() && !options.probe) {
     if (!ListDrive(core, view, options.grabDrive)) return 1;
@@ -270,7 +364,11 @@ int main(int argc, char* argv[]) {
       } catch (const std::exception& e) {
         view.ShowError(e.what());
       }
-      PrintRows(core.Files);
+      if (options.tags) {
+        PrintRowsWithTags(core, view);
+      } else {
+        PrintRows(core.Files);
+      }
     }
     return view.Failures == 0 ? 0 : 1;
   }

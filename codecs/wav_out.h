@@ -66,6 +66,8 @@ class TWaveOut : public TAuFileOut {
   // of the existing file an append started at.
   uint64_t EncodedFrames = 0;
   int64_t AppendStart = 0;
+  // Where the next block goes in the file.
+  uint64_t WritePosition = 0;
   // Format of the run, taken from the input in Prepare.
   int Channels = 0;
   int Bits = 0;

@@ -120,6 +120,10 @@ void TWMIn::ReadAttributes() {
 }
 
 bool TWMIn::OpenHeader() {
+  // Nothing of the file read before stays when this one cannot be read.
+  FId3v2Tags.Clear();
+  FSampleRate = FChannels = FBitsPerSample = 0;
+  FDurationHundredths = FFileTotalSamples = 0;
   if (!OpenReader()) return false;
   Valid = Context.FormatSelected;
   FDurationHundredths = static_cast<int64_t>(std::llround(static_cast<double>(Context.Duration) / 100000.0));

@@ -43,7 +43,10 @@ void TAudioConverter::InitInternal() {
   OutputBuffer.clear();
   FloatBuffer.clear();
   const int64_t inSize = FInput->Size;
-  const bool transparent = OutBitsPerSample == 0 && OutChannels == 0;
+  // Asked for the input's own width and channel count, the converter copies:
+  // a round trip through float would change every full-scale sample.
+  FCopy = EffectiveBits == inBits && EffectiveChannels == InChannels;
+  const bool transparent = FCopy || (OutBitsPerSample == 0 && OutChannels == 0);
   if (!transparent && (!IsConvertibleWidth(inBits) || !IsConvertibleWidth(EffectiveBits) || InChannels <= 0))
     throw EAuException(kMsgUnsupportedSampleWidth);
   if (inSize < 0) {
@@ -65,11 +68,12 @@ void TAudioConverter::FlushInternal() {
   OutputBuffer = {};
   FloatBuffer = {};
   Capacity = 0;
+  FCopy = false;
   Busy = false;
 }
 
 void TAudioConverter::GetDataInternal(void*& Buffer, uint32_t& Bytes) {
-  if (OutBitsPerSample == 0 && OutChannels == 0) {
+  if (FCopy || (OutBitsPerSample == 0 && OutChannels == 0)) {
     FInput->GetData(Buffer, Bytes);
     return;
   }

@@ -1,6 +1,7 @@
 // TAudioConverter: changes bits per sample (8, 16, 24, 32) and the channel
 // count (mono and stereo) of the PCM passing through, by way of 32-bit float.
-// With both output properties 0 it is transparent.
+// With both output properties 0, or when they ask for the input's own width
+// and channel count, it is transparent.
 #pragma once
 
 #include <cstdint>
@@ -42,4 +43,6 @@ class TAudioConverter : public TAuConverter {
   int InChannels = 0;
   int EffectiveChannels = 0;
   int EffectiveBits = 0;
+  // The run's output format is the input's: blocks pass unchanged.
+  bool FCopy = false;
 };

@@ -70,6 +70,20 @@ TChebyshevCoefficients DesignChebyshevLowPass(long double Cutoff, int Poles, lon
   return c;
 }
 
+namespace {
+
+// One frame of float values; stereo, the common case, without a call.
+inline void CopyFrame(float* Dest, const float* Src, size_t Channels) {
+  if (Channels == 2) {
+    Dest[0] = Src[0];
+    Dest[1] = Src[1];
+  } else {
+    std::memcpy(Dest, Src, Channels * sizeof(float));
+  }
+}
+
+}  // namespace
+
 TFastResampler::~TFastResampler() { NotifyRemoval(); }
 
 int TFastResampler::GetBitsPerSample() {
@@ -129,38 +143,18 @@ void TFastResampler::InitInternal() {
   const long double fc = static_cast<long double>(std::min(InRate5, OutRate5)) /
                          static_cast<long double>(std::max(InRate5, OutRate5)) * 0.85L / 2.0L;
   Coefs = DesignChebyshevLowPass(fc, Poles, 5);
-  for (int i = 0; i < 5; ++i) FeedForward[i] = Coefs.A[4 - i];
-  for (int i = 0; i < 4; ++i) FeedBack[i] = Coefs.B[3 - i];
-  History.assign(static_cast<size_t>(FChannels) * (Stages + 1), std::vector<float>(FWorkFrames + 4, 0.0f));
+  Cascade.SetCoefficients(Coefs.A, Coefs.B);
+  Cascade.Reset(FChannels, FWorkFrames);
+  Expanded.assign(InRate5 < OutRate5 ? static_cast<size_t>(FChannels) * FWorkFrames : 0, 0.0f);
 }
 
 void TFastResampler::FlushInternal() {
   if (FInput) FInput->Flush();
   ByteBuffer.Release();
   FloatBuffer = {};
-  History = {};
+  Expanded = {};
+  Cascade.Release();
   Busy = false;
-}
-
-void TFastResampler::Filter(int Channel, uint32_t Count) {
-  for (int s = 0; s < Stages; ++s) {
-    const float* x = History[Channel * (Stages + 1) + s].data();
-    float* y = History[Channel * (Stages + 1) + s + 1].data();
-    for (uint32_t n = 0; n < Count; ++n) {
-      // x[n .. n+4] are x[t-4 .. t], y[n .. n+3] are y[t-4 .. t-1].
-      float acc = 0.0f;
-      DotProduct(FeedForward.data(), x + n, acc, 5);
-      DotProduct(FeedBack.data(), y + n, acc, 4);
-      y[n + 4] = acc;
-    }
-  }
-}
-
-void TFastResampler::KeepHistory(int Channel, uint32_t Count) {
-  for (int s = 0; s <= Stages; ++s) {
-    float* h = History[Channel * (Stages + 1) + s].data();
-    std::memmove(h, h + Count, 4 * sizeof(float));
-  }
 }
 
 uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
@@ -174,12 +168,15 @@ uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
     case 4: Int32ToSingle(reinterpret_cast<const int32_t*>(bytes), f, values); break;
   }
   const uint32_t frames = BytesRead / FrameBytes;
+  const auto channels = static_cast<size_t>(FChannels);
   uint32_t produced = 0;
   if (InRate5 < OutRate5) {
+    // Each input frame is repeated for as long as the accumulator says.
+    float* e = Expanded.data();
     int64_t s = 0;
     uint32_t i = 0;
     while (i < frames && produced < FWorkFrames) {
-      for (int c = 0; c < FChannels; ++c) History[c * (Stages + 1)][4 + produced] = f[i * FChannels + c];
+      CopyFrame(e + produced * channels, f + i * channels, channels);
       ++produced;
       s -= InBlockBytes;
       if (s < 0) {
@@ -187,28 +184,21 @@ uint32_t TFastResampler::ProduceBlock(uint32_t BytesRead) {
         ++i;
       }
     }
-    for (int c = 0; c < FChannels; ++c) {
-      Filter(c, produced);
-      const float* out = History[c * (Stages + 1) + Stages].data() + 4;
-      for (uint32_t n = 0; n < produced; ++n) f[n * FChannels + c] = out[n];
-      KeepHistory(c, produced);
-    }
+    Cascade.Run(e, produced);
+    f = e;
   } else {
-    for (int c = 0; c < FChannels; ++c) {
-      float* in = History[c * (Stages + 1)].data() + 4;
-      for (uint32_t n = 0; n < frames; ++n) in[n] = f[n * FChannels + c];
-      Filter(c, frames);
-    }
+    Cascade.Run(f, frames);
+    // The frames kept are taken forwards into the same buffer: a kept frame
+    // never lies after the one it comes from.
     int64_t s = 0;
     for (uint32_t n = 0; n < frames; ++n) {
       s -= OutBlockBytes;
       if (s < 0) {
-        for (int c = 0; c < FChannels; ++c) f[produced * FChannels + c] = History[c * (Stages + 1) + Stages][4 + n];
+        if (produced != n) CopyFrame(f + produced * channels, f + n * channels, channels);
         ++produced;
         s += InBlockBytes;
       }
     }
-    for (int c = 0; c < FChannels; ++c) KeepHistory(c, frames);
   }
   const size_t outValues = static_cast<size_t>(produced) * FChannels;
   uint8_t* out = ByteBuffer.Data();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "converters/cascade_filter.h"
 #include "pipeline/au_converter.h"
 #include "platform/messages.h"
 
@@ -48,26 +49,21 @@ class TFastResampler : public TAuConverter {
   void GetDataInternal(void*& Buffer, uint32_t& Bytes) override;
 
  private:
-  // Runs the four stages over the first Count new values of a channel.
-  void Filter(int Channel, uint32_t Count);
-  void KeepHistory(int Channel, uint32_t Count);
   uint32_t ProduceBlock(uint32_t BytesRead);
 
   bool FPassThrough = false;
   TChebyshevCoefficients Coefs;
-  // Coefficients in the memory order of the history they meet.
-  std::array<float, 5> FeedForward{};
-  std::array<float, 4> FeedBack{};
-  // Per channel Stages + 1 series: the input of stage 1, then the output of
-  // each stage (the input of the next). Each holds 4 values carried over from
-  // the previous block, then the block's values.
-  std::vector<std::vector<float>> History;
+  // The four sections with their history of every channel, carried from
+  // block to block.
+  TCascadeFilter Cascade;
   uint32_t InRate5 = 0;
   uint32_t OutRate5 = 0;
   uint32_t InBlockBytes = 0;
   uint32_t OutBlockBytes = 0;
   uint32_t FWorkFrames = 0;
   std::vector<float> FloatBuffer;
+  // Raising the rate: the block with its frames repeated, filtered in place.
+  std::vector<float> Expanded;
   int BytesPerSample = 0;
   uint32_t FrameBytes = 0;
   int FChannels = 0;

@@ -28,6 +28,17 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # libraries are loaded at run time, so it cannot see them: the program runs
 # without them and lacks only their formats, hence Recommends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The FFmpeg libraries of the media runtime are loaded on first use, out of
+# dpkg-shlibdeps' sight; the package names follow their major versions.
+pkg_check_modules(QM_MEDIA_PACKAGES QUIET libavcodec libavformat libavutil libswresample)
+set(media_depends "")
+foreach(lib libavcodec libavformat libavutil libswresample)
+  if(QM_MEDIA_PACKAGES_${lib}_VERSION)
+    string(REGEX MATCH "^[0-9]+" major "${QM_MEDIA_PACKAGES_${lib}_VERSION}")
+    list(APPEND media_depends "${lib}${major}")
+  endif()
+endforeach()
+list(JOIN media_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, libvorbisfile3")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -32,9 +32,12 @@ TEventHandler* TEventHandler::Instance() { return g_eventHandler; }
 TEventHandler::TEventHandler() { FThread = std::thread([this] { Execute(); }); }
 
 TEventHandler::~TEventHandler() {
-  // The dispatcher notices within its 100 ms wait. It may be blocked handing
-  // an event to this very thread, so serve such requests until it has ended.
+  // Wake the dispatcher from its idle wait rather than let it notice the end
+  // at its next 100 ms timeout: every program that closes its last sink
+  // would wait that long. It may be blocked handing an event to this very
+  // thread, so serve such requests until it has ended.
   Terminated = true;
+  QueueEvent.Signal();
   auto& invoker = MainThreadInvoker::Instance();
   if (invoker.IsMainThread()) {
     while (!FFinished) invoker.WaitAndRun(1ms);

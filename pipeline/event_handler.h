@@ -48,7 +48,7 @@ class TEventHandler {
   void WaitWhileDispatching(TComponent* Sender);
 
   // The shared dispatcher: created for its first user, ended and freed when
-  // its last user releases it (it notices within its 100 ms wait).
+  // its last user releases it (woken at once).
   static void AddUser();
   static void ReleaseUser();
   static TEventHandler* Instance();

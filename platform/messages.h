@@ -113,6 +113,13 @@ inline constexpr const char* kMsgCDImageHasNoTray = "A disc image has no tray.";
 inline constexpr const char* kMsgCDCannotEject = "The drive cannot open its tray.";
 inline constexpr const char* kMsgCDCannotCloseTray = "The drive cannot close its tray.";
 
+// The CD player.
+inline constexpr const char* kMsgCDPlayerNotReady = "Device is not ready";
+inline constexpr const char* kMsgCDPlayDataTrack = "Trying to play a data track.";
+// The audio device's name, then the audio library's text for its error.
+inline constexpr const char* kFmtAudioDeviceNotOpened = "Cannot open the audio device %s: %s";
+inline constexpr const char* kFmtAudioDeviceFailed = "The audio device %s failed: %s";
+
 // ---- tags -----------------------------------------------------------------------
 
 // Source class name (or nil), destination class name.

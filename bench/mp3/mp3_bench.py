@@ -58,6 +58,19 @@ def timed(cmd):
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
+def arguments(doc, program="quellmark-cli", extra=()):
+    """BUILD_BIN_DIR [SECONDS] [RUNS] [extra...] from the command line: the
+    program's path, the seconds (default 300), the runs (default 5) and the
+    extra values (their defaults given); None after printing the usage."""
+    if len(sys.argv) < 2:
+        print(doc)
+        return None
+    values = [int(v) for v in sys.argv[2:]]
+    defaults = [300, 5, *extra]
+    values += defaults[len(values):]
+    return (os.path.join(sys.argv[1], program), *values[:len(defaults)])
+
+
 def line(name, runs, width=34):
     """Prints the medians of (wall, cpu) runs under a name and returns them."""
     wall = [w for w, _ in runs]

@@ -89,6 +89,12 @@ TEST_F(MediaRoutingTest, ProbedAndConvertedToEveryOutputWithTheirTags) {
       }
       EXPECT_EQ(ProbeStream(out, "codec_name,sample_rate,channels"), std::string(codecs[type]) + "|" + rate + "|2");
       EXPECT_EQ(ReadTags(out), carried);
+      // Reading the tags opened the file before the run: the run still
+      // starts at the first sample.
+      if (type == 4 && c.LosslessBits != 0) {
+        const std::string pcm = c.LosslessBits == 24 ? "s24le" : "s16le";
+        EXPECT_TRUE(FfmpegDecode(out, pcm) == FfmpegDecode(file, pcm));
+      }
       fs::remove(out);
     }
   }

@@ -200,6 +200,44 @@ TEST_F(ApeRoutingTest, ApeYearReachesId3v1OnlyWhenThereAndANumber) {
   }
 }
 
+TEST_F(TagRoutingTest, ProbeTagsListsWhatEachSourceContainerHolds) {
+  QM_REQUIRE_TOOLS("lame", "oggenc");
+  const fs::path wav = MakeWav("plain.wav");
+  const fs::path mp3 = Run("lame --quiet --id3v2-only --tt Ступени --ta Band --tl Disc --ty 1999 --tn 7 --tg Rock " +
+                               Quote(wav) + " " + Quote(Dir / "song.mp3"),
+                           Dir / "song.mp3");
+  const fs::path ogg = Run("oggenc --quiet -t Ступени -a Band -d 1999 -N 7 -c discnumber=2 -o " +
+                               Quote(Dir / "song.ogg") + " " + Quote(wav),
+                           Dir / "song.ogg");
+  // A file the reader cannot open, after one it read: nothing of the
+  // earlier file shows, and its bit rate reads 0.
+  std::vector<uint8_t> noise(4000);
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 7919 >> 3);
+  WriteFile(Dir / "noise.mp3", noise);
+  const TRunResult r = RunShell(Quote(QUELLMARK_CLI) + " --probe --tags " + Quote(mp3) + " " +
+                                Quote(Dir / "noise.mp3") + " " + Quote(ogg) + " " + Quote(wav));
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  // The lengths (rounded from what each container says) are not the point.
+  std::string out;
+  std::istringstream lines(r.Out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto tab = line.find('\t');
+    if (tab != std::string::npos) line.replace(tab + 1, line.find('\t', tab + 1) - tab - 1, "-");
+    out += line + "\n";
+  }
+  const std::string expected = "song.mp3\t-\t44100 Hz\t128 kbps\t" + mp3.string() + "\n" +
+                               "  TALB=Disc\n  TCON=Rock\n  TIT2=Ступени\n  TPE1=Band\n  TRCK=7\n  TYER=1999\n" +
+                               "noise.mp3\t-\t0 Hz\t0 kbps\t" + (Dir / "noise.mp3").string() + "\n" +
+                               "song.ogg\t-\t44100 Hz\t16 bps\t" + ogg.string() + "\n" +
+                               "  artist=Band\n  date=1999\n  title=Ступени\n  tracknumber=7\n" +
+                               "plain.wav\t-\t44100 Hz\t16 bps\t" + wav.string() + "\n";
+  EXPECT_EQ(out, expected);
+
+  const TRunResult alone = RunShell(Quote(QUELLMARK_CLI) + " --tags " + Quote(mp3));
+  EXPECT_EQ(alone.Status, 2);
+  EXPECT_NE(alone.Err.find("--tags goes with --probe"), std::string::npos) << alone.Err;
+}
+
 }  // namespace
 
 #endif

@@ -1,7 +1,7 @@
 // Shared pieces of the CD tests: a settings folder of the test's own (so
 // that no test writes the user's cdr.ini), standard error captured around a
-// block, a source over an image drive, a gate that holds a run, and a grab
-// to WAV.
+// block, a source over an image drive, a gate that holds a run, a grab to
+// WAV, and an audio device that plays into a file.
 #pragma once
 
 #include <fcntl.h>
@@ -126,6 +126,21 @@ inline std::string GrabToWav(TCDIn& in, const fs::path& out) {
   sink.SetFileName(out.string());
   EXPECT_TRUE(qmtest::RunToEnd(sink));
   return sink.ExceptionMessage;
+}
+
+// The ALSA device of the player tests: the library's file plugin over its
+// null device, which writes exactly the PCM it is given into a file (and
+// plays nothing). UseFileAudioDevice points ALSA_CONFIG_PATH at a
+// configuration in `dir` that defines it, writing to the file it returns.
+inline constexpr const char* kFileAudioDevice = "quellmark_test_file";
+
+inline fs::path UseFileAudioDevice(const fs::path& dir) {
+  const fs::path played = dir / "played.raw";
+  const fs::path config = dir / "asound.conf";
+  WriteText(config, std::string("pcm.") + kFileAudioDevice + " {\n  type file\n  slave { pcm { type null } }\n  file \"" +
+                        played.string() + "\"\n  format \"raw\"\n}\n");
+  ::setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+  return played;
 }
 
 }  // namespace cdtest

@@ -1,7 +1,7 @@
 // The main window's CD commands over disc images (offscreen): Get Tracks and
 // the list's popup menu, the settings dialog's drive list, a grab stopped
-// while its source is held, the tray of an image, and a machine without
-// drives.
+// while its source is held, the tray of an image, a machine without drives,
+// and the CD player on the popup and a double-click (played into a file).
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -28,6 +28,10 @@ class TGrabWindowTest : public QObject {
   void grabStopReturnsAtOnceAndNoFurtherRowStarts();
   void anImageOnTheCommandLineIsListedAndEjectDoesNothing();
   void withoutAnyDriveEveryCommandAnswers();
+  void thePopupPlaysPausesAndStopsTheSelectedTrack();
+  void grabStartStopsATrackUnderWay();
+  void aDoubleClickWithoutTheDiscShowsTheError();
+  void theSettingsDialogKeepsTheAudioDevice();
 };
 
 namespace {
@@ -41,6 +45,27 @@ void UseWavOutput(TWindowFixture& f) {
   s.SetByName("wavCh", "2");
   s.SetByName("wavBps", "16");
 }
+
+// Lists the image's tracks and points the player at an ALSA device that
+// plays into a file; the file.
+std::filesystem::path ListForPlaying(TWindowFixture& f, const cdtest::TDiscImage& disc) {
+  const std::filesystem::path played = cdtest::UseFileAudioDevice(f.dir.Path());
+  f.form->Core->Settings.audioDevice = cdtest::kFileAudioDevice;
+  if (!f.form->Core->Grab.UseDrive(disc.Cue.string())) return {};
+  f.form->MGetTracks->trigger();
+  return played;
+}
+
+void DoubleClickRow(TWindowFixture& f, int row) {
+  QTreeWidgetItem* item = f.form->ListView1->topLevelItem(row);
+  f.form->ListView1->setCurrentItem(item);
+  const QPoint at = f.form->ListView1->visualItemRect(item).center();
+  // As the mouse does it: a click, then the second press as a double-click.
+  QTest::mouseClick(f.form->ListView1->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseDClick(f.form->ListView1->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
+constexpr int64_t kBlockFrames = TCDPlayer::kBlockSectors * CR_SECTOR_BYTES / 4;
 
 }  // namespace
 
@@ -212,6 +237,131 @@ void TGrabWindowTest::withoutAnyDriveEveryCommandAnswers() {
   QCOMPARE(f.errors.size(), 2);
   QCOMPARE(f.errors[1], QString(kMsgCDDriveNotReady));
   QCOMPARE(QString::fromStdString(capture.Text()), QString());
+}
+
+void TGrabWindowTest::thePopupPlaysPausesAndStopsTheSelectedTrack() {
+  TWindowFixture f;
+  f.Open();
+  const cdtest::TDiscImage disc = cdtest::MakeDisc(f.dir.Path());
+  const std::filesystem::path played = ListForPlaying(f, disc);
+  QCOMPARE(f.form->ListView1->topLevelItemCount(), 4);
+  f.form->show();
+  TCDPlayer& player = *f.form->Core->Components.CDPlayer1;
+  qmtest::THoldGate gate;
+  player.OnBlockPlayed = [&](int64_t frames) {
+    if (frames == kBlockFrames) gate.Pass([&] { return player.StopRequested.load(); });
+  };
+  std::atomic<bool> paused{false};
+  player.OnPaused = [&](int64_t) { paused = true; };
+
+  // Nothing is selected yet: Play does nothing.
+  f.form->PMPlay->trigger();
+  QVERIFY(player.WaitForEnd(std::chrono::milliseconds(0)));
+  f.form->ListView1->setCurrentItem(f.form->ListView1->topLevelItem(1));
+  QCOMPARE(f.form->SelectedTrack, 2);
+  gate = true;
+  f.form->PMPlay->trigger();
+  QVERIFY(gate.WaitUntilHeld(std::chrono::milliseconds(kRunTimeoutMs)));
+  QCOMPARE(player.Status(), TCDStatus::cdsPlaying);
+  QCOMPARE(player.PlayingTrack(), 2);
+  // Pause toggles by the state: a paused track resumes.
+  f.form->PMPause->trigger();
+  QCOMPARE(player.Status(), TCDStatus::cdsPaused);
+  f.form->PMPause->trigger();
+  QCOMPARE(player.Status(), TCDStatus::cdsPlaying);
+  f.form->PMPause->trigger();
+  QCOMPARE(player.Status(), TCDStatus::cdsPaused);
+  gate.Release();
+  QVERIFY(QTest::qWaitFor([&] { return paused.load(); }, kRunTimeoutMs));
+  f.form->PMStop->trigger();
+  QCOMPARE(player.Status(), TCDStatus::cdsStopped);
+  const std::vector<uint8_t> part = qmtest::ReadFile(played);
+  QCOMPARE(part.size(), static_cast<std::size_t>(kBlockFrames * 4));
+  QVERIFY(std::equal(part.begin(), part.end(), disc.Tracks[1].begin()));
+
+  // A double-click plays the row it selects, to the end.
+  player.OnBlockPlayed = nullptr;
+  DoubleClickRow(f, 2);
+  QCOMPARE(f.form->SelectedTrack, 3);
+  QVERIFY(player.WaitForEnd(std::chrono::milliseconds(kRunTimeoutMs)));
+  QCOMPARE(player.PlayingTrack(), 3);
+  QVERIFY(qmtest::ReadFile(played) == disc.Tracks[2]);
+  QCOMPARE(f.errors, QStringList());
+
+  // The data track, and an audio device that is not there, are told.
+  f.form->ListView1->setCurrentItem(f.form->ListView1->topLevelItem(3));
+  f.form->PMPlay->trigger();
+  f.form->Core->Settings.audioDevice = "quellmark_no_such_device";
+  f.form->ListView1->setCurrentItem(f.form->ListView1->topLevelItem(0));
+  f.form->PMPlay->trigger();
+  QCOMPARE(f.errors.size(), 2);
+  QCOMPARE(f.errors[0], QString(kMsgCDPlayDataTrack));
+  QVERIFY2(f.errors[1].startsWith("Cannot open the audio device quellmark_no_such_device: "),
+           qPrintable(f.errors[1]));
+  QCOMPARE(player.Status(), TCDStatus::cdsStopped);
+}
+
+void TGrabWindowTest::grabStartStopsATrackUnderWay() {
+  TWindowFixture f;
+  f.Open();
+  const cdtest::TDiscImage disc = cdtest::MakeDisc(f.dir.Path());
+  ListForPlaying(f, disc);
+  UseWavOutput(f);
+  TCDPlayer& player = *f.form->Core->Components.CDPlayer1;
+  qmtest::THoldGate gate;
+  player.OnBlockPlayed = [&](int64_t) { gate.Pass([&] { return player.StopRequested.load(); }); };
+  gate = true;
+  f.form->ListView1->setCurrentItem(f.form->ListView1->topLevelItem(0));
+  f.form->PMPlay->trigger();
+  QVERIFY(gate.WaitUntilHeld(std::chrono::milliseconds(kRunTimeoutMs)));
+
+  // The player held the drive's reader; the grab has it now.
+  f.form->MGrabStart->trigger();
+  QCOMPARE(player.Status(), TCDStatus::cdsStopped);
+  QVERIFY(f.WaitForRunEnd());
+  for (int row : {0, 1, 2}) QCOMPARE(f.Image(row), TRowImage::Done);
+  QVERIFY(qmtest::FfmpegDecode(f.dir / "out" / "01 - Track Title 1.wav", "s16le") == disc.Tracks[0]);
+  QCOMPARE(f.errors, QStringList());
+}
+
+void TGrabWindowTest::aDoubleClickWithoutTheDiscShowsTheError() {
+  TWindowFixture f;
+  f.Open();
+  const cdtest::TDiscImage disc = cdtest::MakeDisc(f.dir.Path());
+  const std::filesystem::path played = ListForPlaying(f, disc);
+  f.form->show();
+  std::filesystem::remove(disc.Cue);
+  std::filesystem::remove(disc.Bin);
+  DoubleClickRow(f, 1);
+  QCOMPARE(f.errors, QStringList({kMsgCDPlayerNotReady}));
+  // Pause and Stop have nothing to act on, and say nothing.
+  f.form->PMPause->trigger();
+  f.form->PMStop->trigger();
+  QCOMPARE(f.errors.size(), 1);
+  QCOMPARE(f.form->Core->Components.CDPlayer1->Status(), TCDStatus::cdsNotReady);
+  QVERIFY(!std::filesystem::exists(played));
+}
+
+void TGrabWindowTest::theSettingsDialogKeepsTheAudioDevice() {
+  TWindowFixture f;
+  qmtest::WriteText(f.settings, "[Options]\naudioDevice=plughw:1,0\n");
+  f.Open(platform::LanguageDir());
+  TFormSettings& d = *f.form->FormSettings;
+  QCOMPARE(f.form->Core->Settings.audioDevice, std::string("plughw:1,0"));
+  d.FormShow();
+  QCOMPARE(d.ComboBoxAudioDevice->currentText(), QString("plughw:1,0"));
+  QVERIFY(d.ComboBoxAudioDevice->findText("default") >= 0);
+  // Nothing typed is the default device.
+  d.ComboBoxAudioDevice->setEditText("  ");
+  d.ButtonCloseClick();
+  QCOMPARE(f.form->Core->Settings.audioDevice, std::string("default"));
+  d.FormShow();
+  d.ComboBoxAudioDevice->setEditText("mixed_out");
+  d.ButtonCloseClick();
+  f.form->LoadLanguage("Russian");
+  QCOMPARE(d.LabelAudioDevice->text(), QString::fromUtf8("Звуковое устройство:"));
+  f.form->close();
+  QCOMPARE(f.Key("audioDevice"), std::string("mixed_out"));
 }
 
 QTEST_MAIN(TGrabWindowTest)

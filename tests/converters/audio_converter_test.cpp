@@ -53,17 +53,34 @@ TEST(AudioConverterTest, MonoToStereoFillsBothChannels) {
   EXPECT_EQ(out[2], 100);
 }
 
-TEST(AudioConverterTest, SameWidthIsNotTransparent) {
-  TGeneratorInput gen(1, 8000, 16, 3);
-  gen.Sample = [](int64_t f, int) { return f == 0 ? 32767 : (f == 1 ? -32768 : 1); };
+// Asking for the input's own width or channel count (or both) is a copy:
+// full-scale values come out as they went in, at every width.
+TEST(AudioConverterTest, TheInputsOwnFormatIsACopy) {
+  for (const int bits : {8, 16, 24, 32}) {
+    for (const int channels : {1, 2}) {
+      const TPcm square = FullScaleSquare(bits, channels, 8000, 5000, 7);
+      for (const auto& [outBits, outChannels] : {std::pair{bits, 0}, std::pair{0, channels}, std::pair{bits, channels}}) {
+        SCOPED_TRACE(testing::Message() << bits << " bits, " << channels << " channels, asked " << outBits << "/"
+                                        << outChannels);
+        TGeneratorInput gen(channels, 8000, bits, square.Frames());
+        // The generator writes an 8-bit value's byte as it is.
+        gen.Sample = [&square, bits](int64_t f, int c) { return square.Sample(f, c) + (bits == 8 ? 128 : 0); };
+        TAudioConverter conv;
+        conv.SetInput(&gen);
+        conv.OutBitsPerSample = outBits;
+        conv.OutChannels = outChannels;
+        EXPECT_EQ(ReadAll(conv, 999), square.Bytes);
+      }
+    }
+  }
+  // A real change still goes through float: 16-bit 32767 comes back as 32766.
+  TGeneratorInput gen(1, 8000, 16, 1);
+  gen.Sample = [](int64_t, int) { return 32767; };
   TAudioConverter conv;
   conv.SetInput(&gen);
   conv.OutBitsPerSample = 16;
-  const auto out = AsInt16(ReadAll(conv));
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0], 32766);
-  EXPECT_EQ(out[1], -32767);
-  EXPECT_EQ(out[2], 1);
+  conv.OutChannels = 2;
+  EXPECT_EQ(AsInt16(ReadAll(conv)), (std::vector<int16_t>{32766, 32766}));
 }
 
 TEST(AudioConverterTest, ChannelCountsOtherThanMonoAndStereoAreLeftAlone) {

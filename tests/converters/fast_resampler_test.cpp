@@ -51,6 +51,26 @@ std::vector<int16_t> ReferenceHalving(const std::vector<int16_t>& in, const TChe
   return out;
 }
 
+// The main window's WAV path: reader, resampler, converter, writer (plain
+// headers, as the window sets them); the writer's failure message, if any.
+std::string RunWavChain(const fs::path& src, const fs::path& dst, uint32_t rate, int bits, int channels) {
+  TWaveIn in;
+  in.SetFileName(src.string());
+  TFastResampler rs;
+  rs.SetInput(&in);
+  rs.OutSampleRate = rate;
+  TAudioConverter conv;
+  conv.SetInput(&rs);
+  conv.OutBitsPerSample = bits;
+  conv.OutChannels = channels;
+  TWaveOut out;
+  out.CreateNonMsHeaders = false;
+  out.SetInput(&conv);
+  out.SetFileName(dst.string());
+  if (!RunToEnd(out)) return "did not finish";
+  return out.ExceptionMessage;
+}
+
 }  // namespace
 
 TEST(FastResamplerTest, HalvingTakesEverySecondFilteredFrame) {
@@ -183,27 +203,30 @@ TEST(FastResamplerTest, DefaultWavChainWritesWhatSoxReads) {
   TTempDir dir;
   const auto src = dir / "in.wav";
   FfmpegGenerate("sine=frequency=440:sample_rate=44100:duration=1", "-ac 2 -c:a pcm_s16le", src);
-  TWaveIn in;
-  in.SetFileName(src.string());
-  TFastResampler rs;
-  rs.SetInput(&in);
-  rs.OutSampleRate = 22050;
-  TAudioConverter conv;
-  conv.SetInput(&rs);
-  conv.OutBitsPerSample = 8;
-  conv.OutChannels = 1;
-  TWaveOut out;
-  out.CreateNonMsHeaders = false;
-  out.SetInput(&conv);
   const auto dst = dir / "out.wav";
-  out.SetFileName(dst.string());
-  ASSERT_TRUE(RunToEnd(out));
-  EXPECT_EQ(out.ExceptionMessage, "");
+  EXPECT_EQ(RunWavChain(src, dst, 22050, 8, 1), "");
   EXPECT_EQ(SoxInfo(dst, "-r"), "22050");
   EXPECT_EQ(SoxInfo(dst, "-c"), "1");
   EXPECT_EQ(SoxInfo(dst, "-b"), "8");
   EXPECT_EQ(SoxInfo(dst, "-s"), "22050");
   EXPECT_EQ(Probe(dst, "codec_name"), "pcm_u8");
+}
+
+// The WAV path asked for the source's own rate, width and channels copies
+// the samples: no value changes, full scale included, at every width.
+TEST(FastResamplerTest, WavChainAtTheSourcesOwnFormatIsBitExact) {
+  TTempDir dir;
+  for (const int bits : {8, 16, 24, 32}) {
+    for (const int channels : {1, 2}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, " << channels << " channels");
+      const TPcm square = FullScaleSquare(bits, channels, 44100, 30000, 11);
+      const auto src = dir / "in.wav";
+      const auto dst = dir / "out.wav";
+      WriteWav(src, square);
+      EXPECT_EQ(RunWavChain(src, dst, 44100, bits, channels), "");
+      EXPECT_EQ(WavPayload(dst), square.Bytes);
+    }
+  }
 }
 
 // Rates outside 1 Hz ... 768 kHz, from a damaged header or a setting such as

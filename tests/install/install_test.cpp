@@ -241,7 +241,9 @@ TEST_F(InstallTest, DesktopEntryIconAndMetainfoValidate) {
   EXPECT_TRUE(fs::is_regular_file(Prefix() / "bin" / DesktopKey(entry, "TryExec")));
 
   // File managers offer the program for every extension the catalog reads:
-  // each has a MIME type the entry names, as shared-mime-info maps them.
+  // each has a MIME type the entry names, as shared-mime-info maps them
+  // (an extension it has no type for, such as .caf in some versions, is
+  // offered by none).
   const std::vector<std::string> mimeTypes = Split(DesktopKey(entry, "MimeType"), ';');
   const std::string globs = ReadText("/usr/share/mime/globs2");
   ASSERT_FALSE(globs.empty()) << "shared-mime-info is not installed";
@@ -251,15 +253,16 @@ TEST_F(InstallTest, DesktopEntryIconAndMetainfoValidate) {
     const std::vector<std::string> cells = Split(line, '\t');
     ASSERT_GE(cells.size(), 2u) << line;
     for (const std::string& ext : Split(cells[1], ',')) {
+      bool known = false;
       bool offered = false;
       for (const std::string& glob : Lines(globs)) {
         const std::vector<std::string> parts = Split(glob, ':');
-        if (parts.size() >= 3 && parts[2] == "*" + ext &&
-            std::find(mimeTypes.begin(), mimeTypes.end(), parts[1]) != mimeTypes.end()) {
-          offered = true;
+        if (parts.size() >= 3 && parts[2] == "*" + ext) {
+          known = true;
+          if (std::find(mimeTypes.begin(), mimeTypes.end(), parts[1]) != mimeTypes.end()) offered = true;
         }
       }
-      EXPECT_TRUE(offered) << ext << " has no MIME type in " << DesktopKey(entry, "MimeType");
+      EXPECT_TRUE(offered || !known) << ext << " has no MIME type in " << DesktopKey(entry, "MimeType");
     }
   }
 

@@ -70,6 +70,21 @@ TEST_F(MediaCliTest, BadFilesAndBitrateFailTheirRow) {
   EXPECT_NE(r.Out.find(std::string("noise.wma: ") + kMsgWmNoAudio), std::string::npos) << r.Out;
 }
 
+// The media libraries are loaded when a format needs them, not at start: a
+// WAV run never maps them (the loader's own trace tells), a WMA run does.
+TEST_F(MediaCliTest, MediaLibrariesLoadOnlyForTheFormatsThatNeedThem) {
+  const fs::path wav = MakeWav(Dir, "song.wav", 22050, 1, 0.5);
+  const fs::path wma = Encode(Dir, "tune.wma", wav, "-c:a wmav2 -b:a 64k");
+  auto initsOfTheFormatLibrary = [](const fs::path& file) {
+    return qmtest::RunShell("LD_DEBUG=files " + Quote(fs::path(QUELLMARK_CLI)) + " --set outputType=0 " +
+                                Quote(file) + " 2>&1 >/dev/null | grep -c 'calling init:.*libavformat'",
+                            std::chrono::seconds(300))
+        .Out;
+  };
+  EXPECT_EQ(initsOfTheFormatLibrary(wav), "0\n") << "a WAV run loaded the media libraries";
+  EXPECT_EQ(initsOfTheFormatLibrary(wma), "1\n") << "a WMA run did not load them";
+}
+
 }  // namespace
 
 #endif
