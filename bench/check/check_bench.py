@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
-from mp3_bench import line, timed, write_signal  # noqa: E402
+from mp3_bench import line, timed  # noqa: E402
 
 # name, settings (besides deleteSource), output extension
 OUTPUTS = [
@@ -42,7 +42,10 @@ def main():
     ok = True
     try:
         master = os.path.join(work, "master.wav")
-        write_signal(master, seconds)
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                        f"aevalsrc=0.4*sin(2*PI*220*t)*(0.5+0.5*sin(2*PI*0.3*t))+0.05*random(0)|"
+                        f"0.4*sin(2*PI*221.1*t)*(0.5-0.5*sin(2*PI*0.3*t))+0.05*random(1):s=44100:d={seconds}",
+                        "-c:a", "pcm_s16le", master], check=True)
         src = os.path.join(work, "in.wav")
         print(f"{seconds} s of 16-bit stereo 44.1 kHz, {runs} runs each")
         print(f"load average before: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
