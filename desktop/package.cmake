@@ -39,7 +39,7 @@ foreach(lib libavcodec libavformat libavutil libswresample)
   endif()
 endforeach()
 list(JOIN media_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, libvorbisfile3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, libvorbisfile3, libflac12, libopusenc0")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -92,6 +92,23 @@ inline constexpr const char* kMsgMp3UnsupportedFormat = "Cannot encode this samp
 // %d: a width other than 8, 16, 24, 32.
 inline constexpr const char* kFmtMp3UnsupportedWidth = "Cannot encode %d-bit samples into MP3.";
 
+// FLAC. The library's own text for its state follows the prefix.
+inline constexpr const char* kMsgFlacEncoderError = "FLAC encoder error: ";
+// A FLAC stream has one to eight channels.
+inline constexpr const char* kMsgFlacTooManyChannels = "Cannot encode more than 8 channels into FLAC.";
+inline constexpr const char* kMsgFlacUnsupportedFormat = "Cannot encode this sample format into FLAC.";
+// %d: a width other than 8, 16, 24, 32.
+inline constexpr const char* kFmtFlacUnsupportedWidth = "Cannot encode %d-bit samples into FLAC.";
+
+// Opus. The library's own text for its error code follows the prefix.
+inline constexpr const char* kMsgOpusEncoderError = "Opus encoder error: ";
+// The channel mappings a player places: one or two channels, or 3..8 in the
+// surround layouts.
+inline constexpr const char* kMsgOpusTooManyChannels = "Cannot encode more than 8 channels into Opus.";
+inline constexpr const char* kMsgOpusUnsupportedFormat = "Cannot encode this sample format into Opus.";
+// %d: a width other than 8, 16, 24, 32.
+inline constexpr const char* kFmtOpusUnsupportedWidth = "Cannot encode %d-bit samples into Opus.";
+
 // ---- CD -------------------------------------------------------------------------
 
 inline constexpr const char* kMsgCDRipNotLoaded = "libcdrip.so could not be loaded.";

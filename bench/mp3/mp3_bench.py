@@ -80,6 +80,30 @@ def line(name, runs, width=34):
     return statistics.median(wall), statistics.median(cpu)
 
 
+def race(cli, work, seconds, runs, options, ours_label, peer_label, peer_command):
+    """Writes the generated signal as WORK/in.wav, then times RUNS runs each
+    of quellmark-cli with the [Options] lines OPTIONS on it and of the peer
+    program (PEER_COMMAND(wav) gives its command line), alternating them, and
+    prints the medians, the ratios ours/peer and the load average before and
+    after. Returns the WAV file's path; our output is beside it."""
+    wav = os.path.join(work, "in.wav")
+    write_signal(wav, seconds)
+    settings = os.path.join(work, "race.ini")
+    with open(settings, "w") as f:
+        f.write("[Options]\n" + "".join(o + "\n" for o in options))
+    print(f"{seconds} s of 16-bit stereo 44.1 kHz ({os.path.getsize(wav)} bytes), {runs} runs each")
+    print(f"load average before: {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    ours, theirs = [], []
+    for _ in range(runs):
+        ours.append(timed([cli, "--settings", settings, wav]))
+        theirs.append(timed(peer_command(wav)))
+    print(f"load average after:  {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    wall_o, cpu_o = line(ours_label, ours)
+    wall_t, cpu_t = line(peer_label, theirs)
+    print(f"ratio ours/{peer_label.split()[0]}: wall {wall_o / wall_t:.3f}, cpu {cpu_o / cpu_t:.3f}")
+    return wav
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)

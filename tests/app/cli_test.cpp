@@ -296,10 +296,12 @@ TEST(Cli, ListFormatsPrintsTheCatalog) {
             "OGG\t.ogg\tyes\t2\t.ogg\tyes\toggQuality\n"
             "WMA\t.wma\tyes\t3\t.wma\tyes\tBitrate\n"
             "APE\t.ape\tyes\t4\t.ape\tyes\tapeCompression\n"
+            "FLAC\t\tno\t5\t.flac\tyes\tflacLevel\n"
+            "Opus\t\tno\t6\t.opus\tyes\topusBitrate\n"
             "MEDIA\t.flac,.m4a,.aac,.opus,.oga,.aif,.aiff,.aifc,.wv,.mpc,.ac3,.mp2,.au,.caf,.mka,.tta,.spx\tyes\t-1\t"
             "\tno\t\n");
   const auto help = RunCli("--help");
-  EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE."), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("outputType: 0 WAV, 1 MP3, 2 OGG, 3 WMA, 4 APE, 5 FLAC, 6 Opus."), std::string::npos) << help.out;
 }
 
 TEST(Cli, ApeOutputAndInputGoThroughTheirDescriptor) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "codecs/format_catalog.h"
+
 #include "platform/ini_file.h"
 #include "tests/support/support.h"
 
@@ -27,13 +31,21 @@ TEST(Settings, FirstRunGivesTheDefaultsAndSavingWritesEveryKeyInOrder) {
   EXPECT_EQ(s.threadPrioriry, 3);
   EXPECT_EQ(s.Bitrate, "128");
 
+  // After the program's keys, the other formats' keys at their defaults.
+  const std::set<std::string> programKeys = {"Bitrate", "oggQuality", "apeCompression", "wavCh",
+                                             "wavBps",  "wavSr",      "wavFormat"};
+  std::string formatKeys;
+  for (const TFormatSetting* f : format_catalog::Settings()) {
+    if (programKeys.count(f->Key) == 0) formatKeys += f->Key + "=" + f->Default + "\n";
+  }
   TIniFile ini(file);
   s.Save(ini);
   EXPECT_EQ(ReadText(file),
             "[Options]\nLanguage=English\nOutputDir=/opt/q/\ndriveType=0\nthreadPrioriry=3\n"
             "asInput=1\ndeleteSource=0\nsubdirs=1\noutputType=0\nBitrate=128\noggQuality=3\n"
             "apeCompression=2000\nwavCh=1\nwavBps=8\nwavSr=22050\nwavFormat=0\naudioDevice=default\nexistingOutput=0\n"
-            "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\nWindowMaximized=0\nLastFolder=\n");
+            "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\nWindowMaximized=0\nLastFolder=\n" +
+                formatKeys);
 }
 
 TEST(Settings, StoredValuesRoundTrip) {

@@ -1,4 +1,5 @@
 // Drives the real main window through its handlers (offscreen).
+#include <algorithm>
 #include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
@@ -652,7 +653,10 @@ void TWindowTest::formatListsComeFromTheCatalog() {
   const QString openFilter = f.form->OpenDialogFilter();
   QVERIFY2(openFilter.startsWith(filter[0]), qPrintable(openFilter));
   QVERIFY2(openFilter.contains(";;WAV Files (*.wav *.WAV);;MP3 Files (*.mp3 *.MP3);;"), qPrintable(openFilter));
-  QCOMPARE(openFilter.count(";;"), static_cast<qsizetype>(format_catalog::All().size()));
+  // One entry for each format that is read (some are only written).
+  const auto read = std::count_if(format_catalog::All().begin(), format_catalog::All().end(),
+                                  [](const TFormatDescriptor* format) { return !format->InputExtensions.empty(); });
+  QCOMPARE(openFilter.count(";;"), static_cast<qsizetype>(read));
   // The format settings sit in their groups, under their interface texts.
   QCOMPARE(d.SpinEditChannels->parentWidget(), static_cast<QWidget*>(d.GroupBoxWav));
   QCOMPARE(d.ComboBoxBitrate->parentWidget(), static_cast<QWidget*>(d.GroupBoxConverting));
