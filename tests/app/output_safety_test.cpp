@@ -218,13 +218,18 @@ TEST(ExistingOutput, AnOutputWhoseSourceWasDeletedIsNeverReplaced) {
 // row's next run replaces that part, as long as it is as the stop left it.
 TEST(ExistingOutput, AStoppedRowsPartReplacesNothingAndIsReplacedByTheRowsNextRun) {
   TFixture f;
-  const std::string a = f.Wav("a.wav", 44100 * 20);
+  const std::string a = f.Wav("a.wav", 44100 * 120);
   WriteFile(f.dir / "a.wav.wav", Foreign());
   f.core.Settings.existingOutput = 1;
   f.Add({a});
   // Stopped as a user would, between two events, once the row is under way.
   bool underWay = false;
-  f.view.OnProgress = [&underWay](int percent) { underWay = underWay || percent >= 5; };
+  // The first progress pauses the row (it takes effect at its next block);
+  // the stop follows from the loop, outside any handler.
+  f.view.OnProgress = [&](int percent) {
+    if (percent > 0 && !underWay) f.core.Driver.MPauseClick();
+    underWay = underWay || percent > 0;
+  };
   f.core.Driver.MStartClick();
   auto& invoker = MainThreadInvoker::Instance();
   while (!underWay && f.core.Driver.Running) invoker.WaitAndRun(std::chrono::milliseconds(10));
@@ -233,12 +238,12 @@ TEST(ExistingOutput, AStoppedRowsPartReplacesNothingAndIsReplacedByTheRowsNextRu
   EXPECT_EQ(ReadFile(f.dir / "a.wav.wav"), Foreign()) << "a part replaced a file even with \"replace\"";
   const auto part = f.dir / "a.wav (2).wav";
   ASSERT_TRUE(fs::exists(part));
-  EXPECT_LT(WavFrames(part), 44100 * 20);
+  EXPECT_LT(WavFrames(part), 44100 * 120);
 
   f.core.Settings.existingOutput = 0;
   f.Convert();
   EXPECT_EQ(f.view.Done, Strings{(f.dir / "a.wav (2).wav").string()});
-  EXPECT_EQ(WavFrames(part), 44100 * 20);
+  EXPECT_EQ(WavFrames(part), 44100 * 120);
   EXPECT_FALSE(fs::exists(f.dir / "a.wav (3).wav"));
   EXPECT_EQ(ReadFile(f.dir / "a.wav.wav"), Foreign());
   EXPECT_TRUE(TemporaryOutputs(f.dir.Path()).empty());
