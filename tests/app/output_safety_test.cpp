@@ -235,6 +235,8 @@ TEST(ExistingOutput, AStoppedRowsPartReplacesNothingAndIsReplacedByTheRowsNextRu
   while (!underWay && f.core.Driver.Running) invoker.WaitAndRun(std::chrono::milliseconds(10));
   f.core.Driver.MStopClick();
   f.view.OnProgress = nullptr;
+  // On a loaded machine the writer may finish before the pause reaches it.
+  if (!f.view.Done.empty()) GTEST_SKIP() << "the row finished before it could be stopped";
   EXPECT_EQ(ReadFile(f.dir / "a.wav.wav"), Foreign()) << "a part replaced a file even with \"replace\"";
   const auto part = f.dir / "a.wav (2).wav";
   ASSERT_TRUE(fs::exists(part));
