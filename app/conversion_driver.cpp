@@ -8,8 +8,11 @@
 #include <system_error>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "app/pipeline_set.h"
 #include "pipeline/au_exception.h"
+#include "pipeline/output_names.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +50,8 @@ void TConversionDriver::ReleaseLanes() {
   // view, which may be going away as well.
   stopping_ = true;
   rows_.clear();
+  // A check reads through its lane's source: it goes first.
+  for (TLane& lane : lanes_) lane.Check.reset();
   while (lanes_.size() > 1) {
     TLane& lane = lanes_.back();
     lane.OwnRouting.reset();
@@ -122,7 +127,87 @@ void TConversionDriver::MStartClick() {
   finishedWeight_ = 0;
   runStart_ = std::chrono::steady_clock::now();
   CurrentIndex = 0;
+  BeginRunNames();
   StartItem(0);
+}
+
+void TConversionDriver::BeginRunNames() {
+  runOutputs_.clear();
+  protectedOutputs_.clear();
+}
+
+std::string TConversionDriver::NameKey(const std::string& path) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(fs::path(path), ec);
+  return (ec ? fs::path(path) : absolute).lexically_normal().string();
+}
+
+bool TConversionDriver::IsListedSource(const std::string& path) const {
+  const std::string key = NameKey(path);
+  const bool onDisk = output_names::ExistsOnDisk(path);
+  for (int i = 0; i < files_.Count(); ++i) {
+    const TFileRow& row = files_.Row(i);
+    if (row.Track > 0) continue;
+    if (NameKey(row.Path) == key) return true;
+    // The same file under another name (a link, a folder reached twice).
+    std::error_code ec;
+    if (onDisk && fs::equivalent(row.Path, path, ec)) return true;
+  }
+  return false;
+}
+
+std::string TConversionDriver::FileStamp(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+void TConversionDriver::RememberStoppedPart(const TAuOutput* output) {
+  // A check has written nothing: only a file sink leaves a part.
+  const auto* sink = dynamic_cast<const TAuFileOut*>(output);
+  if (sink == nullptr || sink->OutputFileName().empty()) return;
+  const std::string path = sink->OutputFileName().string();
+  stoppedParts_[NameKey(path)] = FileStamp(path);
+}
+
+TConversionDriver::TOutputChoice TConversionDriver::ChooseOutput(const std::string& wanted) const {
+  const int mode = settings_.existingOutput >= 0 && settings_.existingOutput <= 2 ? settings_.existingOutput : 0;
+  // What a stopped row of ours left under a name, untouched since.
+  auto stoppedPart = [this](const std::string& key, const std::string& path) {
+    const auto part = stoppedParts_.find(key);
+    return part != stoppedParts_.end() && !part->second.empty() && part->second == FileStamp(path);
+  };
+  auto taken = [&](const fs::path& p) {
+    const std::string key = NameKey(p.string());
+    if (RunOutput(key) || IsListedSource(p.string())) return true;
+    return output_names::ExistsOnDisk(p) && !stoppedPart(key, p.string());
+  };
+  auto freeName = [&] {
+    const fs::path name = output_names::FreeName(wanted, taken);
+    return TOutputChoice{name.string(), output_names::ExistsOnDisk(name), false};
+  };
+  const std::string key = NameKey(wanted);
+  const bool listed = IsListedSource(wanted);
+  const bool earlier = RunOutput(key);
+  if (!listed && !earlier && !output_names::ExistsOnDisk(wanted)) return {wanted, mode == 1, false};
+  if (listed || protectedOutputs_.count(key) != 0) {
+    if (mode == 2) return {wanted, false, true};
+    return freeName();
+  }
+  if (!earlier && stoppedPart(key, wanted)) return {wanted, true, false};
+  if (earlier) {
+    if (mode == 0) return freeName();
+    return {wanted, true, false};
+  }
+  if (mode == 1) return {wanted, true, false};
+  if (mode == 2) return {wanted, false, true};
+  return freeName();
+}
+
+bool TConversionDriver::RunOutput(const std::string& key) const {
+  if (runOutputs_.count(key) != 0) return true;
+  return std::any_of(rows_.begin(), rows_.end(), [&](const TRunningRow& r) { return NameKey(r.OutputPath) == key; });
 }
 
 void TConversionDriver::StartItem(int index) {
@@ -140,22 +225,29 @@ void TConversionDriver::StartItem(int index) {
       ++next;
       continue;
     }
-    // Two rows writing one file at once would interleave their bytes: a row
-    // whose output another running row writes (or reads) waits for it, so
-    // the later row still replaces the earlier one's output.
-    const std::string output =
-        MakeOutputPath(row.Path, row.Caption, settings_, TFormatRouting::OutputExtFor(settings_.outputType));
-    const bool clash = std::any_of(rows_.begin(), rows_.end(), [&](const TRunningRow& r) {
-      return r.OutputPath == output || r.SourcePath == output || r.OutputPath == row.Path;
-    });
-    if (clash) return;
+    // The outputs of running rows count as this run's: "keep both" gives
+    // such a row a free name. Two rows writing one file at once would
+    // interleave their bytes, so a row that would replace (or read) a file
+    // another running row writes (or reads) waits for it, and the later row
+    // still replaces the earlier one's output.
+    const TOutputChoice choice = ChooseOutput(
+        MakeOutputPath(row.Path, row.Caption, settings_, TFormatRouting::OutputExtFor(settings_.outputType)));
+    if (!choice.Skip) {
+      const std::string output = NameKey(choice.Path);
+      const std::string source = NameKey(row.Path);
+      const bool clash = std::any_of(rows_.begin(), rows_.end(), [&](const TRunningRow& r) {
+        const std::string written = NameKey(r.OutputPath);
+        return written == output || NameKey(r.SourcePath) == output || written == source;
+      });
+      if (clash) return;
+    }
     const std::size_t lane = FreeLane();
     if (lane >= lanes_.size()) return;  // every lane is busy
     scannedId_ = row.Id;
     CurrentIndex = next;
     tailUnchecked_ = false;
     try {
-      StartCheckedItem(next, lane);
+      StartCheckedItem(next, lane, choice);
     } catch (const std::exception& e) {
       // The row could not be prepared (a setting that does not convert, a
       // source that cannot be read): report it, keep it checked for a later
@@ -175,12 +267,10 @@ void TConversionDriver::StartItem(int index) {
   if (!tailUnchecked_) HideAfterEnd();
 }
 
-void TConversionDriver::StartCheckedItem(int index, std::size_t lane) {
+bool TConversionDriver::StartCheckedItem(int index, std::size_t lane, const TOutputChoice& choice) {
   // A copy, taken before the view is told anything: it may change the list.
   const TFileRow row = files_.Row(index);
   Running = true;
-  files_.SetState(index, TRowImage::InProgress);
-  view_.RowStarted(index);
   view_.ShowProgressPanel(true);
   SourcePath = row.Path;
   SourceExt = TFileList::LowerExt(SourcePath);
@@ -188,13 +278,26 @@ void TConversionDriver::StartCheckedItem(int index, std::size_t lane) {
   TFormatRouting& routing = *lanes_[lane].Routing;
   const TSourceRoute* source = routing.SourceFor(SourceExt);
   const TSinkRoute* sink = routing.SinkFor(settings_.outputType);
+  if (source != nullptr && sink != nullptr && choice.Skip) {
+    // Not started: the row is told as skipped, never as started.
+    OutputPath = choice.Path;
+    const std::string reason = FormatMessage(kFmtOutputExists, {OutputPath});
+    int at = files_.IndexOfId(row.Id);
+    if (at >= 0) files_.SetState(at, TRowImage::Skipped, reason);
+    at = files_.IndexOfId(row.Id);
+    view_.RowSkipped(at, reason);
+    return false;
+  }
+  files_.SetState(index, TRowImage::InProgress);
+  view_.RowStarted(index);
   if (source == nullptr || sink == nullptr) {
     throw EAuException(FormatMessage(kFmtNoSourceForExt, {SourceExt}));
   }
   OutputExt = routing.OutputExtFor(settings_.outputType);
   routing.Connect(*sink, *source, SourcePath);
-  OutputPath = MakeOutputPath(SourcePath, row.Caption, settings_, OutputExt);
+  OutputPath = choice.Path;
   routing.Configure(*sink, settings_, OutputPath);
+  sink->Sink->ReplaceExisting = choice.Replace;
   CurrentOutput = sink->Sink;
   if (settings_.threadPrioriry >= kMinThreadPriority && settings_.threadPrioriry <= kMaxThreadPriority) {
     CurrentOutput->SetThreadPriority(settings_.threadPrioriry);
@@ -211,12 +314,14 @@ void TConversionDriver::StartCheckedItem(int index, std::size_t lane) {
   running.OutputExt = OutputExt;
   running.OutputPath = OutputPath;
   running.Route = sink;
+  running.Sink = sink->Sink;
   running.Output = CurrentOutput;
   running.Weight = WeightOf(row);
   lanes_[lane].Busy = true;
   rows_.push_back(std::move(running));
   // A pause asked for while the previous row was ending holds for this one.
   if (RunPaused) CurrentOutput->Pause();
+  return true;
 }
 
 bool TConversionDriver::PrepareChain(const std::string& sourceExt) {
@@ -243,28 +348,32 @@ void TConversionDriver::Progress(TComponent* sender) {
     if (CurrentOutput != nullptr && sender == CurrentOutput) GrabProgress();
     return;
   }
-  row->Percent = std::clamp(row->Output->Progress(), 0, 100);
+  const int percent = std::clamp(row->Output->Progress(), 0, 100);
+  (row->Checking ? row->CheckPercent : row->Percent) = percent;
   ShowRunProgress(*row);
 }
 
 void TConversionDriver::ShowRunProgress(const TRunningRow& row) {
   const std::string name = fs::path(row.SourcePath).filename().string();
+  // While its output is decoded back, a row shows the check's progress.
+  const int shown = row.Checking ? row.CheckPercent : row.Percent;
   if (!runDisplay_) {
     // One row at a time: the gauge and the title are the row's.
-    view_.SetGauge(row.Percent);
-    view_.SetTitle(std::to_string(row.Percent) + "% - " + row.Caption);
-    view_.RowProgress(row.Percent, row.Caption);
-    view_.SetStatus(language_.Text("StringConverting") + name);
+    view_.SetGauge(shown);
+    view_.SetTitle(std::to_string(shown) + "% - " + row.Caption);
+    view_.RowProgress(shown, row.Caption);
+    view_.SetStatus(language_.Text(row.Checking ? "StringChecking" : "StringConverting") + name);
     return;
   }
   // Several rows: the gauge and the title show the finished part of the
-  // whole run's length, each row its own percentage.
+  // whole run's length, each row its own percentage. A row being checked
+  // has converted all of its share.
   double total = finishedWeight_ + WaitingWeight();
   double done = finishedWeight_;
   std::string names;
   for (const TRunningRow& r : rows_) {
     total += r.Weight;
-    done += r.Weight * r.Percent / 100.0;
+    done += r.Checking ? r.Weight : r.Weight * r.Percent / 100.0;
     if (!names.empty()) names += ", ";
     names += fs::path(r.SourcePath).filename().string();
   }
@@ -275,7 +384,7 @@ void TConversionDriver::ShowRunProgress(const TRunningRow& row) {
   view_.SetGauge(percent);
   view_.SetTitle(std::to_string(percent) + "% - " + row.Caption);
   const int index = IndexOf(row);
-  if (index >= 0) view_.RowPercent(index, row.Percent);
+  if (index >= 0) view_.RowPercent(index, shown);
   view_.SetStatus(language_.Text("StringConverting") + names);
   view_.RunProgress(percent, row.Caption, RunningRows(), secondsLeft);
 }
@@ -299,35 +408,125 @@ void TConversionDriver::OutputDone(TComponent* sender) {
     if (CurrentOutput != nullptr && sender == CurrentOutput) GrabOutputDone(sender);
     return;
   }
-  const TRunningRow row = *found;
-  rows_.erase(rows_.begin() + (found - rows_.data()));
-  lanes_[row.Lane].Busy = false;
-  const std::string error = row.Output->ExceptionMessage;
-  int index = IndexOf(row);
-  if (row.Output->LastRunStopped && error.empty()) {
+  if (found->Checking) {
+    CheckEnded(*found);
+    return;
+  }
+  std::string error = found->Output->ExceptionMessage;
+  if (found->Output->LastRunStopped && error.empty()) {
     // A run that was stopped (Stop(true) lets OnDone follow) has written
     // part of its output only: it ends the run like the Stop command.
+    const TRunningRow row = *found;
+    rows_.erase(rows_.begin() + (found - rows_.data()));
+    lanes_[row.Lane].Busy = false;
+    RememberStoppedPart(row.Sink);
+    const int index = IndexOf(row);
     if (index >= 0) files_.SetState(index, TRowImage::None);
     if (!rows_.empty()) MStopClick();
     EndRun();
     HideAfterEnd();
     return;
   }
+  // The name the sink finished the output under (a free one when the
+  // wanted name was taken meanwhile).
+  if (found->Sink != nullptr && !found->Sink->OutputFileName().empty()) {
+    found->OutputPath = found->Sink->OutputFileName().string();
+    if (CurrentOutput == found->Sink) OutputPath = found->OutputPath;
+    runOutputs_.insert(NameKey(found->OutputPath));
+  }
+  if (settings_.deleteSource && error.empty() && StartCheck(*found, error)) return;
+  FinishRow(*found, error);
+}
+
+bool TConversionDriver::StartCheck(TRunningRow& row, std::string& error) {
+  // The source is the user's only copy until the output is known to hold
+  // its audio: decoded back with our own reader, to the end.
+  std::error_code ec;
+  if (row.Sink == nullptr || row.OutputPath.empty() || !fs::is_regular_file(row.OutputPath, ec)) {
+    error = kMsgCheckOutputEmpty;
+    return false;
+  }
+  if (fs::equivalent(row.OutputPath, row.SourcePath, ec)) return false;
+  row.Written = row.Sink->InputRecord();
+  if (!row.Written.Ended) {
+    error = kMsgCheckOutputEndedEarly;
+    return false;
+  }
+  TLane& lane = lanes_[row.Lane];
+  const std::string ext = TFileList::LowerExt(row.OutputPath);
+  const TSourceRoute* reader = lane.Routing->SourceFor(ext);
+  if (reader == nullptr) {
+    error = FormatMessage(kFmtCheckUnreadable, {FormatMessage(kFmtNoSourceForExt, {ext})});
+    return false;
+  }
+  const TFormatDescriptor* format = row.Route != nullptr ? row.Route->Format : nullptr;
+  // A format that declares nothing must decode to the very length written.
+  row.Tolerance = format != nullptr && format->DecodeTolerance ? format->DecodeTolerance(*row.Sink) : TDecodeTolerance{};
+  const std::string output = row.OutputPath;
+  if (BeforeCheck) BeforeCheck(output);
+  if (!lane.Check) {
+    lane.Check = std::make_unique<TDecodeCheck>();
+    lane.Check->SetName("OutputCheck" + std::to_string(row.Lane + 1));
+    lane.Check->OnDone = [this](TComponent* sender) { OutputDone(sender); };
+    lane.Check->OnProgress = [this](TComponent* sender) { Progress(sender); };
+  }
+  TDecodeCheck& check = *lane.Check;
+  const bool current = CurrentOutput == row.Sink;
+  try {
+    reader->Source->SetFileName(output);
+    check.SetInput(reader->Source);
+    check.HeadBytes = row.Written.Digest.Bytes();
+    row.Checking = true;
+    row.CheckPercent = 0;
+    row.Output = &check;
+    if (current) CurrentOutput = &check;
+    check.Run();
+  } catch (const std::exception& e) {
+    row.Checking = false;
+    row.Output = row.Sink;
+    if (current) CurrentOutput = row.Sink;
+    error = FormatMessage(kFmtCheckUnreadable, {e.what()});
+    return false;
+  }
+  if (!runDisplay_) view_.SetGauge(0);
+  if (RunPaused) check.Pause();
+  return true;
+}
+
+void TConversionDriver::CheckEnded(TRunningRow& row) {
+  const TDecodeCheck& check = *lanes_[row.Lane].Check;
+  row.Checking = false;
+  if (CurrentOutput == row.Output) CurrentOutput = row.Sink;
+  row.Output = row.Sink;
+  std::string error;
+  if (!check.ExceptionMessage.empty()) {
+    error = FormatMessage(kFmtCheckUnreadable, {check.ExceptionMessage});
+  } else if (check.LastRunStopped) {
+    error = FormatMessage(kFmtCheckUnreadable, {kMsgCheckOutputEndedEarly});
+  } else {
+    error = CompareDecoded(row.Written, check, row.Tolerance);
+  }
+  if (error.empty()) {
+    std::error_code ec;
+    // A failure to delete is no failure of the row: the output is good.
+    fs::remove(row.SourcePath, ec);
+    protectedOutputs_.insert(NameKey(row.OutputPath));
+  }
+  FinishRow(row, error);
+}
+
+void TConversionDriver::FinishRow(TRunningRow& running, const std::string& error) {
+  const TRunningRow row = running;
+  rows_.erase(rows_.begin() + (&running - rows_.data()));
+  lanes_[row.Lane].Busy = false;
+  int index = IndexOf(row);
   if (index >= 0) {
     if (error.empty()) {
-      files_.SetState(index, TRowImage::Done);
+      files_.SetState(index, TRowImage::Done, FormatMessage(kFmtOutputWritten, {row.OutputPath}));
       files_.SetChecked(index, false);
     } else {
       // A failed row stays checked, so the next Start tries it again.
       files_.SetState(index, TRowImage::Failed, error);
-    }
-  }
-  if (settings_.deleteSource && error.empty()) {
-    // The source is the user's only copy until the output exists.
-    std::error_code ec;
-    if (!row.OutputPath.empty() && fs::exists(row.OutputPath, ec) &&
-        !fs::equivalent(row.OutputPath, row.SourcePath, ec)) {
-      fs::remove(row.SourcePath, ec);
     }
   }
   finishedWeight_ += row.Weight;
@@ -341,14 +540,20 @@ void TConversionDriver::GrabOutputDone(TComponent* sender) {
   const std::string error = CurrentOutput->ExceptionMessage;
   const bool listed = CurrentIndex >= 0 && CurrentIndex < files_.Count();
   if (CurrentOutput->LastRunStopped && error.empty()) {
+    RememberStoppedPart(CurrentOutput);
     if (listed) files_.SetState(CurrentIndex, TRowImage::None);
     EndRun();
     HideAfterEnd();
     return;
   }
+  const auto* sink = dynamic_cast<const TAuFileOut*>(CurrentOutput);
+  if (sink != nullptr && !sink->OutputFileName().empty()) {
+    OutputPath = sink->OutputFileName().string();
+    runOutputs_.insert(NameKey(OutputPath));
+  }
   if (listed) {
     if (error.empty()) {
-      files_.SetState(CurrentIndex, TRowImage::Done);
+      files_.SetState(CurrentIndex, TRowImage::Done, FormatMessage(kFmtOutputWritten, {OutputPath}));
       files_.SetChecked(CurrentIndex, false);
     } else {
       files_.SetState(CurrentIndex, TRowImage::Failed, error);
@@ -396,9 +601,15 @@ void TConversionDriver::MStopClick() {
   // events of the other rows that arrive then are dropped, as theirs will be.
   stopping_ = true;
   if (rows_.empty()) {
-    if (CurrentOutput != nullptr) CurrentOutput->Stop(false);
+    if (CurrentOutput != nullptr) {
+      CurrentOutput->Stop(false);
+      RememberStoppedPart(CurrentOutput);
+    }
   } else {
-    for (const TRunningRow& row : rows_) row.Output->Stop(false);
+    for (const TRunningRow& row : rows_) {
+      row.Output->Stop(false);
+      if (!row.Checking) RememberStoppedPart(row.Sink);
+    }
   }
   stopping_ = false;
   Running = false;

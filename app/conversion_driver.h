@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "app/language_table.h"
 #include "app/settings.h"
 #include "pipeline/au_output.h"
+#include "pipeline/decode_check.h"
 #include "platform/messages.h"
 
 // The project's version, from the build.
@@ -59,6 +62,9 @@ class TDriverView {
   // A row has ended: error is empty when its output was written. index is
   // -1 when the row was deleted while it converted.
   virtual void RowFinished(int index, const std::string& outputPath, const std::string& error) {}
+  // A row was not converted because its output exists ("existingOutput"
+  // 2); reason names the output. The source is kept.
+  virtual void RowSkipped(int index, const std::string& reason) {}
   // Adding files takes the CD player's popup menu away from the list.
   virtual void RemoveListPopup() {}
   // Get Tracks gives it back.
@@ -117,13 +123,33 @@ class TConversionDriver {
   std::function<void()> GrabStop;
   std::function<void(int)> StartGrabItem;
 
+  // The name a row's output goes under, by "existingOutput" (0 keep both,
+  // 1 replace, 2 skip the row): a free name beside a taken one, the name
+  // itself to be replaced, or none (Skip). Whatever the setting, a file
+  // listed as a source and an output whose source this run deleted are
+  // never replaced; an output of this run with the same name is replaced
+  // unless the setting is 0.
+  struct TOutputChoice {
+    std::string Path;
+    bool Replace = false;
+    bool Skip = false;
+  };
+  TOutputChoice ChooseOutput(const std::string& wanted) const;
+  // A run begins: no output of this run written yet.
+  void BeginRunNames();
+
+  // Test hook: runs when a row's output is finished and about to be
+  // decoded back before its source is deleted.
+  std::function<void(const std::string& output)> BeforeCheck;
+
   std::string RunMode;
   bool Running = false;
   bool RunPaused = false;
   // In a conversion run these name the row started last; the grab driver
   // runs its one row through them.
   int CurrentIndex = 0;
-  TAuFileOut* CurrentOutput = nullptr;
+  // The sink of the running row, or the check that decodes its output.
+  TAuOutput* CurrentOutput = nullptr;
   std::string SourcePath;
   std::string SourceExt;
   std::string OutputExt;
@@ -131,10 +157,12 @@ class TConversionDriver {
 
  private:
   // One pipeline set: the first is the owner's, the others the driver's.
+  // Check decodes the lane's outputs back, made when first needed.
   struct TLane {
     TFormatRouting* Routing = nullptr;
     std::unique_ptr<TPipelineSet> OwnSet;
     std::unique_ptr<TFormatRouting> OwnRouting;
+    std::unique_ptr<TDecodeCheck> Check;
     bool Busy = false;
   };
   // What a running row carries from its start to its end.
@@ -145,19 +173,40 @@ class TConversionDriver {
     std::string SourcePath;
     std::string SourceExt;
     std::string OutputExt;
+    // The name chosen at the start; the name the sink gave it once it ends.
     std::string OutputPath;
     const TSinkRoute* Route = nullptr;
-    TAuFileOut* Output = nullptr;
+    TAuFileOut* Sink = nullptr;
+    // The sink, or the lane's check while the output is decoded back.
+    TAuOutput* Output = nullptr;
+    bool Checking = false;
+    TAuOutput::TInputRecord Written;
+    TDecodeTolerance Tolerance;
     // The row's share of the run: its length in seconds (at least 1).
     double Weight = 1;
     int Percent = 0;
+    int CheckPercent = 0;
   };
 
-  // Starts a checked row on a free lane; throws what preparing raises.
-  void StartCheckedItem(int index, std::size_t lane);
+  // Starts a checked row on a free lane under the chosen output name; throws
+  // what preparing raises. False when the row is skipped (its output
+  // exists), after telling so.
+  bool StartCheckedItem(int index, std::size_t lane, const TOutputChoice& choice);
   // A free lane, made when fewer than "jobs" exist; lanes_.size() when none.
   std::size_t FreeLane();
   void BindLane(const TFormatRouting& routing);
+  // Starts decoding the row's output back on its lane; false (with error
+  // set) when it cannot be checked.
+  bool StartCheck(TRunningRow& row, std::string& error);
+  // The check's OnDone: the source goes when the output holds its audio.
+  void CheckEnded(TRunningRow& row);
+  // Takes the row out of the running ones, marks it and starts more rows.
+  void FinishRow(TRunningRow& row, const std::string& error);
+  // Normal form of a path, for telling names apart.
+  static std::string NameKey(const std::string& path);
+  bool IsListedSource(const std::string& path) const;
+  // An output of this run under the name: written, or being written.
+  bool RunOutput(const std::string& key) const;
   void HideAfterEnd();
   // The grab driver's row: one at a time, followed by CurrentIndex.
   void GrabProgress();
@@ -188,6 +237,14 @@ class TConversionDriver {
   // The gauge and the title show the whole run, not the reporting row.
   bool runDisplay_ = false;
   std::chrono::steady_clock::time_point runStart_;
+  // Outputs written in this run, and those of them whose source is gone.
+  std::set<std::string> runOutputs_;
+  std::set<std::string> protectedOutputs_;
+  // The part a stopped row left, by name, with the stamp of the file as it
+  // was left: while it is unchanged, the row's next output replaces it.
+  std::map<std::string, std::string> stoppedParts_;
+  void RememberStoppedPart(const TAuOutput* output);
+  static std::string FileStamp(const std::string& path);
 };
 
 // OutputPath of a row: beside the source with asInput, else in OutputDir;

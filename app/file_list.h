@@ -13,7 +13,8 @@
 #include <vector>
 #include "platform/messages.h"
 
-enum class TRowImage { None, InProgress, Done, Failed };
+// Skipped: not converted, its output exists (the source is kept).
+enum class TRowImage { None, InProgress, Done, Failed, Skipped };
 
 struct TFileRow {
   std::string Caption;     // "Filename": the file name without its folder
@@ -23,7 +24,7 @@ struct TFileRow {
   std::string Path;        // hidden "Path": the full path
   bool Checked = true;
   TRowImage Image = TRowImage::None;
-  std::string Message;  // why the row failed; empty otherwise
+  std::string Message;  // why the row failed or was skipped, or where its output went
   // The CD track the row stands for (Get Tracks); 0 for a file.
   int Track = 0;
   // Tells rows apart while others are added or deleted around them. Rows are

@@ -165,6 +165,7 @@ void TGrabDriver::MGrabStartClick() {
   stopped_ = false;
   driver_.Running = true;
   driver_.CurrentIndex = 0;
+  driver_.BeginRunNames();
   StartGrabItem(0);
 }
 
@@ -214,11 +215,27 @@ void TGrabDriver::StartGrabItem(int index) {
     driver_.SourceExt.clear();
     driver_.OutputPath.clear();
     try {
-      const TSinkRoute& sink = PrepareTrack(row.Track);
       // The caption is the whole base name: a title's dot starts no
       // extension.
-      driver_.OutputPath = (fs::path(settings_.OutputDir) / (row.Caption + driver_.OutputExt)).string();
+      const TConversionDriver::TOutputChoice choice = driver_.ChooseOutput(
+          (fs::path(settings_.OutputDir) / (row.Caption + TFormatRouting::OutputExtFor(settings_.outputType)))
+              .string());
+      driver_.OutputPath = choice.Path;
+      if (choice.Skip) {
+        const std::string reason = FormatMessage(kFmtOutputExists, {choice.Path});
+        files_.SetState(current, TRowImage::Skipped, reason);
+        view_.RowSkipped(current, reason);
+        if (current < files_.Count() - 1) {
+          ++driver_.CurrentIndex;
+          continue;
+        }
+        driver_.EndRun();
+        view_.ShowProgressPanel(false);
+        return;
+      }
+      const TSinkRoute& sink = PrepareTrack(row.Track);
       routing_.Configure(sink, settings_, driver_.OutputPath);
+      sink.Sink->ReplaceExisting = choice.Replace;
       driver_.CurrentOutput = sink.Sink;
       if (settings_.threadPrioriry >= kMinThreadPriority && settings_.threadPrioriry <= kMaxThreadPriority) {
         driver_.CurrentOutput->SetThreadPriority(settings_.threadPrioriry);

@@ -205,6 +205,17 @@ QIcon RowDone() {
   });
 }
 
+QIcon RowSkipped() {
+  return Draw([](QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(kAmber);
+    p.drawEllipse(QPointF(12, 12), 10, 10);
+    p.setPen(Pen(Qt::white, 2.6));
+    p.drawPolyline(QPolygonF({QPointF(8, 7.5), QPointF(12.5, 12), QPointF(8, 16.5)}));
+    p.drawLine(QPointF(16, 7.5), QPointF(16, 16.5));
+  });
+}
+
 QIcon RowFailed() {
   return Draw([](QPainter& p) {
     p.setPen(Qt::NoPen);

@@ -22,6 +22,8 @@ QIcon CloseTray();
 QIcon RowInProgress();
 QIcon RowDone();
 QIcon RowFailed();
+// Not converted: its output exists.
+QIcon RowSkipped();
 
 // The program: a sound wave passing through an arrow.
 QIcon Program();

@@ -408,6 +408,7 @@ void TForm1::RowChanged(int index) {
     case TRowImage::InProgress: item->setIcon(colFilename, icons::RowInProgress()); break;
     case TRowImage::Done: item->setIcon(colFilename, icons::RowDone()); break;
     case TRowImage::Failed: item->setIcon(colFilename, icons::RowFailed()); break;
+    case TRowImage::Skipped: item->setIcon(colFilename, icons::RowSkipped()); break;
   }
   for (int c = colFilename; c <= colBitrate; ++c) item->setToolTip(c, Q(row.Message));
   // A row's percentage is shown while it converts only.

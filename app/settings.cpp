@@ -45,6 +45,7 @@ const std::vector<TKey>& ProgramKeys() {
       Int("wavBps", &TSettings::wavBps),           Int("wavSr", &TSettings::wavSr),
       Int("wavFormat", &TSettings::wavFormat),
       Str("audioDevice", &TSettings::audioDevice),
+      Int("existingOutput", &TSettings::existingOutput),
       Int("jobs", &TSettings::jobs),
       Window(Int("WindowLeft", &TSettings::WindowLeft)),
       Window(Int("WindowTop", &TSettings::WindowTop)),

@@ -59,6 +59,10 @@ struct TSettings : public TFormatOptions {
   int wavFormat = 0;
   // The ALSA device the CD player plays on.
   std::string audioDevice = kDefaultAudioDevice;
+  // An output whose name is taken by a file that was there before the run:
+  // 0 both are kept (the output takes a free name), 1 the file is replaced,
+  // 2 the row is skipped. Any other value counts as 0.
+  int existingOutput = 0;
   // The window's state, kept for its next start. A width or height of 0
   // means none was stored: the window takes its first-run size.
   int WindowLeft = 0;

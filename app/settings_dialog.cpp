@@ -67,6 +67,8 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   ButtonSelectDir->setFixedWidth(32);
   CheckBoxOutputSame = new QCheckBox("same as input directory", GroupBoxSaving);
   CheckBoxDeleteSource = new QCheckBox("delete source files", GroupBoxSaving);
+  LabelExistingOutput = new QLabel("Existing output:", GroupBoxSaving);
+  ComboBoxExistingOutput = DropDownList({"keep both", "replace", "skip the file"}, GroupBoxSaving);
   LabelPriority = new QLabel("Thread Prioriry:", GroupBoxSaving);
   ComboBoxPriority = DropDownList(
       {"Idle", "Lowest", "Lower", "Normal", "Higher", "Highest", "Critical"}, GroupBoxSaving);
@@ -148,14 +150,18 @@ TFormSettings::TFormSettings(TSettings& settings, QWidget* parent)
   saving->addWidget(ButtonSelectDir, 1, 1);
   saving->addWidget(CheckBoxOutputSame, 2, 0, 1, 2);
   saving->addWidget(CheckBoxDeleteSource, 3, 0, 1, 2);
+  auto* existing = new QHBoxLayout;
+  existing->addWidget(LabelExistingOutput);
+  existing->addWidget(ComboBoxExistingOutput, 1);
+  saving->addLayout(existing, 4, 0, 1, 2);
   auto* priority = new QHBoxLayout;
   priority->addWidget(LabelPriority);
   priority->addWidget(ComboBoxPriority, 1);
-  saving->addLayout(priority, 4, 0, 1, 2);
+  saving->addLayout(priority, 5, 0, 1, 2);
   auto* jobs = new QHBoxLayout;
   jobs->addWidget(LabelJobs);
   jobs->addWidget(SpinEditJobs, 1);
-  saving->addLayout(jobs, 5, 0, 1, 2);
+  saving->addLayout(jobs, 6, 0, 1, 2);
 
   auto* drives = new QGridLayout;
   drives->addWidget(LabelDrives, 0, 0);
@@ -192,6 +198,11 @@ void TFormSettings::ApplyTexts(const TLanguageTable& t) {
   CheckBoxOutputSame->setText(Q(t.Text("FormSettings.CheckBoxOutputSame.Caption")));
   ButtonClose->setText(Q(t.Text("FormSettings.ButtonClose.Caption")));
   CheckBoxDeleteSource->setText(Q(t.Text("FormSettings.CheckBoxDeleteSource.Caption")));
+  LabelExistingOutput->setText(Q(t.Text("FormSettings.LabelExistingOutput.Caption")));
+  for (int i = 0; i < ComboBoxExistingOutput->count(); ++i) {
+    ComboBoxExistingOutput->setItemText(
+        i, Q(t.Text("FormSettings.ComboBoxExistingOutput.Items.Strings[" + std::to_string(i) + "]")));
+  }
   for (QGroupBox* group : FormatGroups) {
     group->setTitle(Q(t.Text("FormSettings." + group->objectName().toStdString() + ".Caption")));
   }
@@ -223,6 +234,8 @@ void TFormSettings::FormShow() {
   EditOutput->setText(Q(settings_.OutputDir));
   CheckBoxOutputSame->setChecked(settings_.asInput);
   CheckBoxDeleteSource->setChecked(settings_.deleteSource);
+  ComboBoxExistingOutput->setCurrentIndex(
+      settings_.existingOutput >= 0 && settings_.existingOutput < ComboBoxExistingOutput->count() ? settings_.existingOutput : 0);
   CheckBoxOutputSameClick();
   ComboBoxPriority->setCurrentIndex(settings_.threadPrioriry);
   SpinEditJobs->setValue(std::clamp(settings_.jobs, 0, kMaxJobs));
@@ -257,6 +270,7 @@ void TFormSettings::ButtonCloseClick() {
     settings_.audioDevice = device.isEmpty() ? std::string(kDefaultAudioDevice) : device.toStdString();
     settings_.asInput = CheckBoxOutputSame->isChecked();
     settings_.deleteSource = CheckBoxDeleteSource->isChecked();
+    settings_.existingOutput = ComboBoxExistingOutput->currentIndex();
     settings_.threadPrioriry = ComboBoxPriority->currentIndex();
     settings_.jobs = SpinEditJobs->value();
     settings_.outputType = ComboBoxConvertTo->currentIndex();

@@ -57,6 +57,9 @@ class TFormSettings : public QDialog {
   QPushButton* ButtonSelectDir;
   QCheckBox* CheckBoxOutputSame;
   QCheckBox* CheckBoxDeleteSource;
+  // "existingOutput": keep both, replace, skip the file.
+  QLabel* LabelExistingOutput;
+  QComboBox* ComboBoxExistingOutput;
   QLabel* LabelPriority;
   QComboBox* ComboBoxPriority;
   QLabel* LabelJobs;

@@ -137,3 +137,9 @@ void TCliView::PrintResult(int index, const std::string& outputPath, const std::
   }
   std::fflush(out_);
 }
+
+void TCliView::RowSkipped(int index, const std::string& reason) {
+  ClearProgress();
+  std::fprintf(out_, "skipped: %s: %s\n", EscapeControl(SourceOf(index)).c_str(), EscapeControl(reason).c_str());
+  std::fflush(out_);
+}

@@ -40,6 +40,8 @@ class TCliView : public TDriverView {
   // another prints.
   void RowStarted(int index) override;
   void RowFinished(int index, const std::string& outputPath, const std::string& error) override;
+  // "skipped: SOURCE: REASON"; not a failure.
+  void RowSkipped(int index, const std::string& reason) override;
 
   // Set by the caller before a row starts, for the failed: line.
   std::string SourceOf(int index) const;

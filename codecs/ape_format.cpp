@@ -45,6 +45,11 @@ QUELLMARK_FORMAT_DESCRIPTOR(ape) {
       static_cast<TMACOut&>(sink).SetCompressionLevel(options.Integer("apeCompression"));
     };
     f.SinkTags = [](TAuFileOut& out) -> TAuTags* { return &static_cast<TMACOut&>(out).APEv2Tags(); };
+    f.DecodeTolerance = [](const TAuFileOut&) {
+      TDecodeTolerance t;
+      t.Exact = true;
+      return t;
+    };
     return f;
   }();
   return format;

@@ -53,7 +53,7 @@ void TFLACOut::Prepare() {
   const int64_t size = FInput->Size;
   const uint64_t totalFrames = size > 0 ? static_cast<uint64_t>(size) / frameBytes : 0;
 
-  Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
+  Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
   FileCreated = true;
   CreateMetadata(totalFrames);
   InitEncoder(totalFrames);
@@ -195,7 +195,7 @@ void TFLACOut::AfterClose() {
   if (FileCreated && !ExceptionMessage.empty()) {
     // Only a file: a device named as the output (/dev/null) stays.
     std::error_code ec;
-    if (std::filesystem::is_regular_file(WideFileName(), ec)) std::filesystem::remove(WideFileName(), ec);
+    if (std::filesystem::is_regular_file(TargetFileName(), ec)) std::filesystem::remove(TargetFileName(), ec);
   }
   FileCreated = false;
   FComments.Clear();

@@ -14,6 +14,7 @@
 
 #include "pipeline/au_input.h"
 #include "pipeline/au_output.h"
+#include "pipeline/decode_check.h"
 
 class TAuTags;
 class TFastResampler;
@@ -107,6 +108,10 @@ struct TFormatDescriptor {
   // through) from the settings.
   std::function<void(TAuFileOut& Sink, const TSinkChain& Chain, const TFormatOptions& Options)> ConfigureSink;
   std::function<TAuTags*(TAuFileOut&)> SinkTags;
+  // How the sink's output, read back by the format's source, may differ
+  // from what the sink was given, for the sink as it was configured for the
+  // run. Empty: it must decode to the very length written.
+  std::function<TDecodeTolerance(const TAuFileOut&)> DecodeTolerance;
 
   bool Reads() const { return static_cast<bool>(CreateSource); }
   bool Writes() const { return static_cast<bool>(CreateSink); }

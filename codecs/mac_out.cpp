@@ -29,7 +29,7 @@ void TMACOut::Prepare() {
   Compressor = std::make_unique<TAPECompress>();
   lib->FillWaveFormatEx(&WaveFormat, FInput->SampleRate(), FInput->BitsPerSample(), FInput->Channels());
   // File names are UTF-8 paths here, so the name needs no 8-bit conversion.
-  const int result = Compressor->Start(WideFileName(), &WaveFormat, MaxAudioBytes, FCompressionLevel, nullptr, 0);
+  const int result = Compressor->Start(TargetFileName(), &WaveFormat, MaxAudioBytes, FCompressionLevel, nullptr, 0);
   Started = (result == 0);
   Active = Started;
   if (result != 0) throw EAuException(kMsgErrorStartingAPECompress + APEErrorText(result));
@@ -68,7 +68,7 @@ void TMACOut::AfterClose() {
   if (written && !FAPEv2Tags.Empty()) {
     const TMACLibrary* lib = LoadMACLibrary();
     const std::array<std::string, 7> v = FAPEv2Tags.SimpleTagValues();
-    lib->TagFileSimple(WideFileName().c_str(), v[0].c_str(), v[1].c_str(), v[2].c_str(), v[3].c_str(), v[4].c_str(),
+    lib->TagFileSimple(TargetFileName().c_str(), v[0].c_str(), v[1].c_str(), v[2].c_str(), v[3].c_str(), v[4].c_str(),
                        v[5].c_str(), v[6].c_str(), 1, 0);
   }
 }

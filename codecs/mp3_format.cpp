@@ -61,6 +61,14 @@ QUELLMARK_FORMAT_DESCRIPTOR(mp3) {
       static_cast<TMP3Out&>(sink).BitRate = BitRateForText(options.Text("Bitrate"));
     };
     f.SinkTags = [](TAuFileOut& out) -> TAuTags* { return &static_cast<TMP3Out&>(out).Id3v1Tags(); };
+    f.DecodeTolerance = [](const TAuFileOut&) {
+      // Without a LAME tag (CBR) the decoder keeps the encoder's delay of
+      // 1105 frames and the padding of the last frame; with one (VBR) it
+      // trims both.
+      TDecodeTolerance t;
+      t.Longer = 1105 + 2 * 1152;
+      return t;
+    };
     return f;
   }();
   return format;

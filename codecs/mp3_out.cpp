@@ -122,7 +122,6 @@ void TMP3Out::FillEncoderConfig(int SampleRate, int Channels) {
 }
 
 void TMP3Out::Prepare() {
-  FileCreated = false;
   if (LoadLameLibrary() == nullptr) throw EAuException(LameLibraryLoadFailedMessage());
   if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
   FInput->Init();
@@ -134,8 +133,7 @@ void TMP3Out::Prepare() {
   if (InputChannels < 1) throw EAuException(kMsgMp3UnsupportedFormat);
   if (InputBits != 8 && InputBits != 16 && InputBits != 24 && InputBits != 32)
     throw EAuException(FormatMessage(kFmtMp3UnsupportedWidth, {InputBits}));
-  Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
-  FileCreated = true;
+  Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
 
   FillEncoderConfig(FInput->SampleRate(), InputChannels);
   uint32_t chunkSamples = 0;
@@ -226,16 +224,10 @@ void TMP3Out::AfterClose() {
     beCloseStream(EncoderStream);
     EncoderStream = nullptr;
     if (FEncoderConfig.Get(be_config::bEnableVBR) != 0 && !FileName().empty() && !failed()) {
-      const BE_ERR result = beWriteVBRHeader(FileName().c_str());
+      const BE_ERR result = beWriteVBRHeader(TargetFileName().c_str());
       if (result != kBeErrSuccessful) ReportFailure(kMsgLameError + std::to_string(result));
     }
   }
-  if (FileCreated && failed()) {
-    // Only a file: a device named as the output (/dev/null) stays.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(WideFileName(), ec)) std::filesystem::remove(WideFileName(), ec);
-  }
-  FileCreated = false;
   MP3Buffer = {};
   PCMBuffer = {};
   WideSamples = {};

@@ -79,6 +79,4 @@ class TMP3Out : public TAuTaggedFileOut {
   int InputChannels = 0;
   int InputBits = 0;
   int EncoderChannels = 0;
-  // This run created (truncated) the file: a failed run removes it.
-  bool FileCreated = false;
 };

@@ -52,6 +52,10 @@ QUELLMARK_FORMAT_DESCRIPTOR(ogg) {
       static_cast<TVorbisOut&>(sink).Compression = static_cast<float>(options.Integer("oggQuality")) / 10.0f;
     };
     f.SinkTags = [](TAuFileOut& out) -> TAuTags* { return &static_cast<TVorbisOut&>(out).Comments(); };
+    f.DecodeTolerance = [](const TAuFileOut&) {
+      // The last page's granule position gives the exact length.
+      return TDecodeTolerance{};
+    };
     return f;
   }();
   return format;

@@ -79,7 +79,7 @@ void TOpusOut::Prepare() {
   else
     FloatSamples.assign(values, 0.0f);
 
-  Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
+  Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
   FileCreated = true;
   CreateEncoder();
 }
@@ -168,7 +168,7 @@ void TOpusOut::AfterClose() {
   if (FileCreated && !ExceptionMessage.empty()) {
     // Only a file: a device named as the output (/dev/null) stays.
     std::error_code ec;
-    if (std::filesystem::is_regular_file(WideFileName(), ec)) std::filesystem::remove(WideFileName(), ec);
+    if (std::filesystem::is_regular_file(TargetFileName(), ec)) std::filesystem::remove(TargetFileName(), ec);
   }
   FileCreated = false;
   FComments.Clear();

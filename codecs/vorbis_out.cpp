@@ -72,12 +72,12 @@ void TVorbisOut::Prepare() {
 
 void TVorbisOut::OpenTarget() {
   std::error_code ec;
-  if (FFileMode != TFileOutputMode::foRewrite && std::filesystem::exists(WideFileName(), ec)) {
-    Stream = std::make_unique<TAuFileStream>(WideFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
+  if (FFileMode != TFileOutputMode::foRewrite && std::filesystem::exists(TargetFileName(), ec)) {
+    Stream = std::make_unique<TAuFileStream>(TargetFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
     // The new logical stream follows whatever the file already holds.
     OriginalSize = Stream->Seek(0, TSeekOrigin::soEnd);
   } else {
-    Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
+    Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
     OriginalSize = -1;
   }
   TargetOpened = true;
@@ -206,13 +206,11 @@ void TVorbisOut::ClearEncoder() {
 }
 
 void TVorbisOut::DiscardTarget() {
+  // A new file is removed by the base; a file appended to (written in
+  // place) goes back to what it held.
   std::error_code ec;
-  // Only a file: a device named as the output (/dev/null) stays.
-  if (!std::filesystem::is_regular_file(WideFileName(), ec)) return;
-  if (OriginalSize < 0)
-    std::filesystem::remove(WideFileName(), ec);
-  else
-    std::filesystem::resize_file(WideFileName(), static_cast<std::uintmax_t>(OriginalSize), ec);
+  if (OriginalSize < 0 || !std::filesystem::is_regular_file(TargetFileName(), ec)) return;
+  std::filesystem::resize_file(TargetFileName(), static_cast<std::uintmax_t>(OriginalSize), ec);
 }
 
 void TVorbisOut::AfterClose() {

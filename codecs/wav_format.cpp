@@ -2,6 +2,7 @@
 // passes through the sample-rate and the channel and bit-depth converters,
 // so the four WAV settings apply to it; other sources are written in their
 // own rate, channels and width, and only "wavFormat" applies.
+#include "codecs/adpcm.h"
 #include "codecs/format_catalog.h"
 #include "codecs/wav_in.h"
 #include "codecs/wav_out.h"
@@ -95,6 +96,21 @@ TFormatDescriptor Describe() {
     } else if (wavFormat == 1) {
       out.SetWavType(TWavType::wtDVIADPCM);
     }
+  };
+  f.DecodeTolerance = [](const TAuFileOut& sink) {
+    const auto& out = static_cast<const TWaveOut&>(sink);
+    TDecodeTolerance t;
+    if (out.WavType() == TWavType::wtDVIADPCM) {
+      // The last block is filled up with silence; a mono block holds the
+      // most frames.
+      t.Longer = static_cast<int64_t>(ImaFramesPerBlock(out.BlockSize(), 1));
+    } else {
+      // The writer fills the data up to the length its input announced:
+      // a resampler's estimate is a few frames over what it delivers.
+      t.Exact = true;
+      t.Longer = 64;
+    }
+    return t;
   };
   return f;
 }

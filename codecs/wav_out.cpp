@@ -188,10 +188,10 @@ void TWaveOut::Prepare() {
   HeaderWritten = false;
   EncodedFrames = 0;
   if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
-  if (std::filesystem::exists(WideFileName()) && FFileMode != TFileOutputMode::foRewrite)
-    Stream = std::make_unique<TAuFileStream>(WideFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
+  if (std::filesystem::exists(TargetFileName()) && FFileMode != TFileOutputMode::foRewrite)
+    Stream = std::make_unique<TAuFileStream>(TargetFileName(), ShareMode | TAuFileStream::fmOpenReadWrite);
   else
-    Stream = std::make_unique<TAuFileStream>(WideFileName(), TAuFileStream::fmCreate);
+    Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
   FInput->Init();
   Channels = FInput->Channels();
   Bits = FInput->BitsPerSample();

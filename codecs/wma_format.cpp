@@ -45,6 +45,14 @@ QUELLMARK_FORMAT_DESCRIPTOR(wma) {
       static_cast<TWMAOut&>(sink).DesiredBitrate = static_cast<uint32_t>(bitrate);
     };
     f.SinkTags = [](TAuFileOut& out) -> TAuTags* { return &static_cast<TWMAOut&>(out).Id3v2Tags(); };
+    f.DecodeTolerance = [](const TAuFileOut&) {
+      // The decoder drops the encoder's first 2048 frames (its priming);
+      // the last frame is filled up to 2048.
+      TDecodeTolerance t;
+      t.Shorter = 2048;
+      t.Longer = 2048;
+      return t;
+    };
     return f;
   }();
   return format;

@@ -69,7 +69,7 @@ TWMAOut::~TWMAOut() {
   if (Context.Writer) Context.Writer->Close();
 }
 
-bool TWMAOut::OpenSink(media::TMediaWriter& Writer) { return Writer.OpenFile(WideFileName()); }
+bool TWMAOut::OpenSink(media::TMediaWriter& Writer) { return Writer.OpenFile(TargetFileName()); }
 
 void TWMAOut::OnStatus(uint32_t Status) {
   if (Status != media::kMediaStatusError) return;
@@ -126,7 +126,6 @@ void TWMAOut::SetAttributes() {
 }
 
 void TWMAOut::Prepare() {
-  FileCreated = false;
   if (!NetworkPath && FileName().empty()) throw EAuException(kMsgWmaFileNameNotAssigned);
   FInput->Init();
   Context = TWMWriterContext{};
@@ -134,7 +133,6 @@ void TWMAOut::Prepare() {
   Context.Writer->SetStatusCallback([this](uint32_t status) { OnStatus(status); });
   Context.Ready = OpenSink(*Context.Writer);
   if (!Context.Ready) throw EAuException(kMsgWmaCannotCreateFile);
-  FileCreated = !NetworkPath;
   ChooseAndSetProfile();
   SetWriterInput();
   const int channels = FInput->Channels();
@@ -175,11 +173,6 @@ void TWMAOut::AfterClose() {
   if (Context.Writer) Context.Writer->Close();
   Context = TWMWriterContext{};
   BlockBuffer = {};
-  if (FileCreated && !ExceptionMessage.empty()) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(WideFileName(), ec)) std::filesystem::remove(WideFileName(), ec);
-  }
-  FileCreated = false;
 }
 
 // ---- TWMStreamedOut -----------------------------------------------------------

@@ -91,7 +91,6 @@ class TWMAOut : public TAuTaggedFileOut {
   uint32_t FBlockSize = 0;
   TWMWriterContext Context;
   std::optional<media::TMediaCodecFormat> FChosenFormat;
-  bool FileCreated = false;
 };
 
 class TWMStreamedOut : public TWMAOut {

@@ -6,6 +6,9 @@
 #include "pipeline/au_exception.h"
 #include "pipeline/event_handler.h"
 #include "pipeline/main_thread_invoker.h"
+#include "pipeline/output_names.h"
+
+namespace fs = std::filesystem;
 
 using namespace std::chrono_literals;
 
@@ -62,6 +65,7 @@ void TAuOutput::Run() {
   ExceptionMessage.clear();
   if (!FInput) throw EAuException(kMsgInputNotAssigned);
   FInputEnded = false;
+  FInputRecord = TInputRecord{};
   // A Stop on an idle sink must not mark the next run as stopped.
   StopRequested = false;
   Busy = true;
@@ -155,8 +159,17 @@ void TAuOutput::ReportFailure(const std::string& Message) {
 
 uint32_t TAuOutput::ReadInput(void* Dest, uint32_t Bytes) {
   bool eof = false;
+  if (FInputRecord.Channels == 0) {
+    FInputRecord.Channels = FInput->Channels();
+    FInputRecord.BitsPerSample = FInput->BitsPerSample();
+    FInputRecord.SampleRate = FInput->SampleRate();
+  }
   const uint32_t got = FInput->FillBuffer(Dest, Bytes, eof);
-  if (eof) FInputEnded = true;
+  FInputRecord.Digest.Add(Dest, got);
+  if (eof) {
+    FInputEnded = true;
+    FInputRecord.Ended = true;
+  }
   return got;
 }
 
@@ -192,12 +205,57 @@ void TAuStreamedOutput::CloseStream() {
 
 // ---- TAuFileOut -------------------------------------------------------------
 
+void TAuFileOut::BeginRun() {
+  FOutputFileName.clear();
+  FTargetFileName = FWideFileName;
+  FTemporaryTarget = false;
+  if (FWideFileName.empty()) return;
+  std::error_code ec;
+  const fs::file_status status = fs::status(FWideFileName, ec);
+  if (fs::exists(status) && !fs::is_regular_file(status)) return;
+  if (fs::exists(status) && FFileMode == TFileOutputMode::foAppend) return;
+  FTargetFileName = output_names::TemporaryName(FWideFileName);
+  FTemporaryTarget = true;
+}
+
 bool TAuFileOut::DoOutput(bool Abort) {
   if (!Active) return true;
   // Errors of the input or the target end the run: a short file must never
   // pass for a finished one.
   if (Abort || InputEnded()) return false;
+  if (EndAfterInputBytes >= 0 && FInputRecord.Digest.Bytes() >= EndAfterInputBytes) return false;
   return EncodeStep();
+}
+
+void TAuFileOut::CommitTarget() {
+  if (!FTemporaryTarget) {
+    if (!FTargetFileName.empty() && ExceptionMessage.empty()) FOutputFileName = FTargetFileName;
+    return;
+  }
+  FTemporaryTarget = false;
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(FTargetFileName, ec))) return;
+  if (ExceptionMessage.empty()) {
+    try {
+      output_names::SyncFile(FTargetFileName);
+      // A stopped run's part never takes the place of anything.
+      const bool replace = ReplaceExisting && !LastRunStopped;
+      fs::path final = FWideFileName;
+      if (replace) {
+        output_names::MoveReplacing(FTargetFileName, final);
+      } else {
+        while (!output_names::MoveNoReplace(FTargetFileName, final)) {
+          final = output_names::FreeName(FWideFileName, output_names::ExistsOnDisk);
+        }
+      }
+      output_names::SyncFolderOf(final);
+      FOutputFileName = final;
+      return;
+    } catch (const std::exception& e) {
+      ReportFailure(e.what());
+    }
+  }
+  fs::remove(FTargetFileName, ec);
 }
 
 void TAuFileOut::Done() {
@@ -212,6 +270,7 @@ void TAuFileOut::Done() {
   } catch (const std::exception& e) {
     ReportFailure(e.what());
   }
+  CommitTarget();
   if (FInput) FInput->Flush();
 }
 

@@ -10,6 +10,7 @@
 #include "pipeline/au_stream.h"
 #include "pipeline/au_thread.h"
 #include "pipeline/component.h"
+#include "pipeline/pcm_digest.h"
 #include "platform/messages.h"
 
 enum class TFileOutputMode { foRewrite, foAppend };
@@ -42,6 +43,9 @@ class TAuOutput : public TComponent {
   virtual void Done() = 0;
   // Open the target, Init of Input, headers.
   virtual void Prepare() = 0;
+  // Worker thread, before Prepare: what a run needs before its target is
+  // opened.
+  virtual void BeginRun() {}
 
  public:
   // Starts a conversion and returns at once.
@@ -74,6 +78,18 @@ class TAuOutput : public TComponent {
   // the moment it would have been handled.
   uint64_t LiveRun() const { return FLiveRun; }
 
+  // What the last run took from its input: the format, the bytes and their
+  // hash, and whether the input was exhausted. Read on the main thread once
+  // the run is over.
+  struct TInputRecord {
+    int Channels = 0;
+    int BitsPerSample = 0;
+    int SampleRate = 0;
+    TPcmDigest Digest;
+    bool Ended = false;
+  };
+  const TInputRecord& InputRecord() const { return FInputRecord; }
+
   std::atomic<bool> StopRequested{false};
   // The last run ended because of a Stop, before its input was exhausted:
   // its target is incomplete even when no error was reported.
@@ -98,6 +114,7 @@ class TAuOutput : public TComponent {
   bool InputEnded() const { return FInputEnded; }
 
   TAuInput* FInput = nullptr;
+  TInputRecord FInputRecord;
 
  private:
   friend class TAuThread;
@@ -129,11 +146,19 @@ class TAuStreamedOutput : public TAuOutput {
 //                 when there is nothing more (it is not called again once
 //                 InputEnded is set, nor after a stop)
 //   Finish()      trailers and sizes into the target; may raise
-//   AfterClose()  steps on the closed file (tags written by name, a failed
-//                 file removed); may raise
+//   AfterClose()  steps on the closed file (tags written by name); may raise
 // Done runs Finish, closes Stream, runs AfterClose and flushes Input; a
 // failure of one step is reported (the first wins) and the next steps still
 // run, so that the file is always closed and the chain always flushed.
+//
+// A run writes TargetFileName(), a hidden temporary name beside FileName,
+// which every step (a library opening the file by name too) must use. Only
+// a finished run's file, synced to the disk, is moved to FileName; a failed
+// run's file is removed; a stopped run's partial file is kept under a name
+// that replaces nothing. So FileName never holds half a file, and whatever
+// it held before stays until the new output is complete. A FileName that is
+// something other than a regular file (a device such as /dev/null) and a
+// file appended to are written in place.
 class TAuFileOut : public TAuStreamedOutput {
  public:
   explicit TAuFileOut(TComponent* AOwner = nullptr) : TAuStreamedOutput(AOwner) {}
@@ -150,17 +175,40 @@ class TAuFileOut : public TAuStreamedOutput {
   // Sharing bits of the stream mode (accepted, without effect on Linux).
   uint16_t ShareMode = 0;
 
+  // A finished output replaces a file under FileName. With false it takes
+  // the first free name beside it instead ("song (2).mp3"), should a file
+  // have appeared there while it was written.
+  bool ReplaceExisting = true;
+  // Where the last run's output went (FileName or a free name beside it);
+  // empty when it left no file. Set before OnDone is posted.
+  const std::filesystem::path& OutputFileName() const { return FOutputFileName; }
+
+  // Test hook: from this many bytes of input on (>= 0), the run ends as if
+  // its input were exhausted, without an error: a sink that stops early.
+  int64_t EndAfterInputBytes = -1;
+
  protected:
   virtual bool EncodeStep() = 0;
   virtual void Finish() {}
   virtual void AfterClose() {}
 
+  // The file this run writes (see above).
+  const std::filesystem::path& TargetFileName() const { return FTargetFileName; }
+
+  void BeginRun() final;
   bool DoOutput(bool Abort) final;
   void Done() final;
 
   TFileOutputMode FFileMode = TFileOutputMode::foRewrite;
 
  private:
+  // After AfterClose: moves, keeps or removes the target.
+  void CommitTarget();
+
   std::string FFileName;
   std::filesystem::path FWideFileName;
+  std::filesystem::path FTargetFileName;
+  std::filesystem::path FOutputFileName;
+  // The target is a temporary name of this run.
+  bool FTemporaryTarget = false;
 };

@@ -115,6 +115,7 @@ void TAuThread::RunOnce(uint64_t Run) {
   bool stopped = !began;
   if (began) {
     try {
+      Output->BeginRun();
       Output->Prepare();
       Output->Active = true;
       // A pause asked for while Prepare ran is taken before the first block.

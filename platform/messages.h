@@ -151,3 +151,21 @@ inline constexpr const char* kFmtNotValidInteger = "'%s' is not a valid integer 
 inline constexpr const char* kFmtNoSourceForExt = "No reader for %s files";
 // Start with an output type this build cannot write; %d is the type.
 inline constexpr const char* kFmtNoOutputType = "Output type %d is not supported";
+// An output that takes a free name beside a taken one, or a row skipped
+// because its output exists; %s is the output's name.
+inline constexpr const char* kFmtOutputWritten = "Written to %s";
+inline constexpr const char* kFmtOutputExists = "Skipped: %s exists";
+// The check of an output against its source before the source is deleted.
+// Each ends in what became of the source.
+inline constexpr const char* kMsgCheckOutputEndedEarly =
+    "The conversion ended before its source did; the source was kept";
+inline constexpr const char* kMsgCheckOutputEmpty = "The output holds no audio; the source was kept";
+inline constexpr const char* kMsgCheckFormatDiffers =
+    "The output's sample format differs from its source's; the source was kept";
+// %d: the frames decoded from the output, the frames that were written.
+inline constexpr const char* kFmtCheckLengthDiffers =
+    "The output holds %d samples where %d were written; the source was kept";
+inline constexpr const char* kMsgCheckSamplesDiffer =
+    "The output's samples differ from its source's; the source was kept";
+// %s: why the output could not be decoded.
+inline constexpr const char* kFmtCheckUnreadable = "The output cannot be read back (%s); the source was kept";

@@ -88,6 +88,28 @@ TEST(Cli, AFailedRowPrintsItsMessageKeepsItsSourceAndTheOthersRun) {
   EXPECT_TRUE(std::filesystem::exists(dir / "b.wav.wav"));
 }
 
+// An output whose name is taken: keep both (the done: line names the free
+// name), replace, or skip (a skipped: line, no failure).
+TEST(Cli, ExistingOutputKeepsBothReplacesOrSkips) {
+  TTempDir dir;
+  WriteSineWav(dir / "a.wav", 8000, 1, 8, 800);
+  WriteText(dir / "a.wav.wav", "mine");
+  const std::string a = Quote((dir / "a.wav").string());
+  auto r = RunCli(a);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "done: " + (dir / "a.wav (2).wav").string() + "\n");
+  r = RunCli("--set existingOutput=2 " + a);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "skipped: " + (dir / "a.wav").string() + ": " +
+                       FormatMessage(kFmtOutputExists, {(dir / "a.wav.wav").string()}) + "\n");
+  EXPECT_EQ(ReadText(dir / "a.wav.wav"), "mine");
+  r = RunCli("--set existingOutput=1 " + a);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "done: " + (dir / "a.wav.wav").string() + "\n");
+  EXPECT_NE(ReadText(dir / "a.wav.wav"), "mine");
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.wav (3).wav"));
+}
+
 TEST(Cli, UsageErrors) {
   TTempDir dir;
   for (const std::string& args : {std::string(""), std::string("--set wavSr=fast x.wav"),

@@ -182,9 +182,11 @@ TEST_F(ParallelRun, DeletingARunningRowMarksNothingWrong) {
   for (const char* name : {"a", "b", "c", "d"}) EXPECT_TRUE(fs::exists(Out(name))) << name;
 }
 
-TEST_F(ParallelRun, TwoRowsOfOneOutputFileRunOneAfterTheOther) {
-  // Same file name in two folders, written into one OutputDir: the second
-  // waits for the first, so its output replaces it whole.
+TEST_F(ParallelRun, TwoRowsOfOneOutputFileRunOneAfterTheOtherWhenTheLaterReplaces) {
+  // Same file name in two folders, written into one OutputDir: with
+  // "replace" the second waits for the first, so its output replaces it whole.
+  core.Settings.existingOutput = 1;
+  core.Settings.deleteSource = false;
   Add({Wav("one/song.wav", 3), Wav("two/song.wav", 1), Wav("c.wav", 1)});
   core.Driver.MStartClick();
   EXPECT_EQ(core.Driver.RunningRows(), 1) << "the second song waits, and the rows after it";
@@ -193,4 +195,36 @@ TEST_F(ParallelRun, TwoRowsOfOneOutputFileRunOneAfterTheOther) {
   EXPECT_EQ(view.finished[0], 0);
   EXPECT_EQ(fs::file_size(Out("song")) - 44, 22050u) << "the second source's output, written alone";
   EXPECT_TRUE(view.failed.empty());
+  EXPECT_FALSE(fs::exists(dir / "out" / "song.wav (2).wav"));
+}
+
+TEST_F(ParallelRun, AWaitingRowNeverReplacesAnOutputWhoseSourceWasDeleted) {
+  // deleteSource is on: once the first row's output is checked and its
+  // source gone, that output is the only copy, so the waiting row keeps both.
+  core.Settings.existingOutput = 1;
+  Add({Wav("one/song.wav", 3), Wav("two/song.wav", 1)});
+  core.Driver.MStartClick();
+  EXPECT_EQ(core.Driver.RunningRows(), 1) << "the second song waits";
+  ASSERT_TRUE(Pump([&] { return !core.Driver.Running; }, 60s));
+  EXPECT_TRUE(view.failed.empty());
+  EXPECT_EQ(fs::file_size(Out("song")) - 44, 3 * 22050u) << "the first row's output stays";
+  EXPECT_EQ(fs::file_size(dir / "out" / "song.wav (2).wav") - 44, 22050u);
+  EXPECT_FALSE(fs::exists(dir / "one/song.wav"));
+  EXPECT_FALSE(fs::exists(dir / "two/song.wav"));
+}
+
+TEST_F(ParallelRun, TwoRowsOfOneOutputFileKeepingBothRunTogetherUnderTheirOwnNames) {
+  core.Settings.existingOutput = 0;
+  core.Settings.deleteSource = false;
+  Add({Wav("one/song.wav", 3), Wav("two/song.wav", 1)});
+  core.Driver.MStartClick();
+  EXPECT_EQ(core.Driver.RunningRows(), 2) << "a free name needs no wait";
+  ASSERT_TRUE(Pump([&] { return !core.Driver.Running; }, 60s));
+  EXPECT_TRUE(view.failed.empty());
+  const fs::path second = dir / "out" / "song.wav (2).wav";
+  ASSERT_TRUE(fs::exists(Out("song")));
+  ASSERT_TRUE(fs::exists(second));
+  EXPECT_EQ(fs::file_size(Out("song")) - 44, 3 * 22050u) << "the first row's output";
+  EXPECT_EQ(fs::file_size(second) - 44, 22050u) << "the second row's output";
+  EXPECT_NE(core.Files.Row(1).Message.find("song.wav (2).wav"), std::string::npos) << core.Files.Row(1).Message;
 }

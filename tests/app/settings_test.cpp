@@ -43,7 +43,7 @@ TEST(Settings, FirstRunGivesTheDefaultsAndSavingWritesEveryKeyInOrder) {
   EXPECT_EQ(ReadText(file),
             "[Options]\nLanguage=English\nOutputDir=/opt/q/\ndriveType=0\nthreadPrioriry=3\n"
             "asInput=1\ndeleteSource=0\nsubdirs=1\noutputType=0\nBitrate=128\noggQuality=3\n"
-            "apeCompression=2000\nwavCh=1\nwavBps=8\nwavSr=22050\nwavFormat=0\naudioDevice=default\njobs=0\n"
+            "apeCompression=2000\nwavCh=1\nwavBps=8\nwavSr=22050\nwavFormat=0\naudioDevice=default\nexistingOutput=0\njobs=0\n"
             "WindowLeft=0\nWindowTop=0\nWindowWidth=0\nWindowHeight=0\nWindowMaximized=0\nLastFolder=\n" +
                 formatKeys);
 }

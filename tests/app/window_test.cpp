@@ -54,6 +54,7 @@ class TWindowTest : public QObject {
   void threeRowsAtOnceShowTheRunAndEachRow();
   void vanishedSourceFailsItsRowAndTheRunGoesOn();
   void failedRowKeepsItsSourceWithDeleteSource();
+  void existingOutputKeepsBothOrSkipsTheRow();
   void settingsDialogLoadsAndStores();
   void settingsDialogRejectsANonIntegerSampleRate();
   void settingsDialogRejectsASampleRateOutsideTheEngineRange();
@@ -375,7 +376,9 @@ void TWindowTest::vanishedSourceFailsItsRowAndTheRunGoesOn() {
   f.form->MStartClick();
   QVERIFY(f.WaitForRunEnd());
   QCOMPARE(f.Image(0), TRowImage::Done);
-  QVERIFY(f.form->ListView1->topLevelItem(0)->toolTip(0).isEmpty());
+  // The tool tip names the file the row was written to.
+  QCOMPARE(f.form->ListView1->topLevelItem(0)->toolTip(0).toStdString(),
+           FormatMessage(kFmtOutputWritten, {(f.dir / "gone.wav.wav").string()}));
   QVERIFY(std::filesystem::exists(f.dir / "gone.wav.wav"));
   QVERIFY(!std::filesystem::exists(f.dir / "here.wav.wav"));
 }
@@ -405,6 +408,31 @@ void TWindowTest::failedRowKeepsItsSourceWithDeleteSource() {
   QVERIFY(std::filesystem::exists(f.dir / "other" / "go.wav.wav"));
 }
 
+void TWindowTest::existingOutputKeepsBothOrSkipsTheRow() {
+  TWindowFixture f;
+  WriteSineWav(f.dir / "a.wav", 8000, 1, 8, 800);
+  WriteText(f.dir / "a.wav.wav", "the user's own file");
+  f.Open();
+  f.form->StDropFiles1DropFiles(Urls({f.dir / "a.wav"}));
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Done);
+  QCOMPARE(f.form->ListView1->topLevelItem(0)->toolTip(0).toStdString(),
+           FormatMessage(kFmtOutputWritten, {(f.dir / "a.wav (2).wav").string()}));
+  QCOMPARE(ReadText(f.dir / "a.wav.wav"), std::string("the user's own file"));
+
+  f.form->Core->Settings.existingOutput = 2;
+  f.form->Core->Files.SetAllChecked(true);
+  f.form->MStartClick();
+  QVERIFY(f.WaitForRunEnd());
+  QCOMPARE(f.Image(0), TRowImage::Skipped);
+  QCOMPARE(f.form->ListView1->topLevelItem(0)->toolTip(0).toStdString(),
+           FormatMessage(kFmtOutputExists, {(f.dir / "a.wav.wav").string()}));
+  QCOMPARE(ReadText(f.dir / "a.wav.wav"), std::string("the user's own file"));
+  QVERIFY(!std::filesystem::exists(f.dir / "a.wav (3).wav"));
+  QVERIFY(f.errors.isEmpty());
+}
+
 void TWindowTest::settingsDialogLoadsAndStores() {
   TWindowFixture f;
   WriteText(f.settings, "[Options]\noggQuality=0\nBitrate=112\nasInput=1\n");
@@ -423,8 +451,11 @@ void TWindowTest::settingsDialogLoadsAndStores() {
   QVERIFY(d.EditOutput->isEnabled());
   d.EditOutput->setText("/tmp/out");
   d.ComboBoxConvertTo->setCurrentIndex(0);
+  QCOMPARE(d.ComboBoxExistingOutput->currentIndex(), 0);
+  d.ComboBoxExistingOutput->setCurrentIndex(2);
   d.ButtonCloseClick();
   const TSettings& s = f.form->Core->Settings;
+  QCOMPARE(s.existingOutput, 2);
   QCOMPARE(s.oggQuality, 1);
   QCOMPARE(s.Bitrate, std::string());  // 112 is no item: nothing was selected
   QVERIFY(!s.asInput);

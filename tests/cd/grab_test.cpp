@@ -216,6 +216,7 @@ TEST_F(GrabFixture, OggAndWmaGrabsCarryTheCDText) {
     }
     return lines;
   };
+  core.Settings.existingOutput = 1;
   for (int type : {2, 3}) {
     SCOPED_TRACE(type);
     core.Settings.outputType = type;
@@ -443,7 +444,9 @@ TEST(GrabCliTest, GrabsTheListedTracksWithDoneAndFailedLines) {
   const TDiscImage disc = MakeDisc(dir.Path());
   const std::string out = (dir.Path() / "out").string();
   fs::create_directories(out);
-  const std::string settings = "--set OutputDir=" + Quote(out) + " --set wavSr=44100 --set wavCh=2 --set wavBps=16 ";
+  // Each grab replaces the files of the one before.
+  const std::string settings = "--set OutputDir=" + Quote(out) +
+                               " --set existingOutput=1 --set wavSr=44100 --set wavCh=2 --set wavBps=16 ";
   // Every audio track by default.
   TCli r = RunCli(dir, settings + "--grab " + Quote(disc.Cue));
   EXPECT_EQ(r.Status, 0) << r.Err;

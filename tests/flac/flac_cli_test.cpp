@@ -29,7 +29,7 @@ TEST(FlacCli, OutputTypeFiveWritesLosslessFlacAtTheLevelSetting) {
   std::map<int, std::uintmax_t> sizes;
   for (int level : {0, 8}) {
     SCOPED_TRACE(level);
-    const auto r = RunCli("--set outputType=5 --set flacLevel=" + std::to_string(level) + " " + Quote(wav));
+    const auto r = RunCli("--set outputType=5 --set existingOutput=1 --set flacLevel=" + std::to_string(level) + " " + Quote(wav));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "done: " + (dir / "song.flac").string() + "\n");
     EXPECT_EQ(FlacTest(dir / "song.flac").Status, 0);

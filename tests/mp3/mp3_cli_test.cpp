@@ -40,7 +40,7 @@ TEST(Mp3Cli, OutputTypeOneWritesAnMp3AtTheBitrateByItsText) {
   for (auto [text, kbps] : {std::pair{"192", 192}, std::pair{"320", 320}, std::pair{"112", 112},
                             std::pair{"40", 128}, std::pair{"100", 128}, std::pair{"", 128}}) {
     SCOPED_TRACE(text);
-    const auto r = RunCli("--set outputType=1 --set Bitrate=" + Quote(fs::path(text)) + " " + Quote(wav));
+    const auto r = RunCli("--set outputType=1 --set existingOutput=1 --set Bitrate=" + Quote(fs::path(text)) + " " + Quote(wav));
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, "done: " + (dir / "song.mp3").string() + "\n");
     EXPECT_EQ(ProbeLine(dir / "song.mp3"), "mp3|44100|2|" + std::to_string(kbps * 1000));

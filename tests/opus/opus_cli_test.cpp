@@ -36,7 +36,7 @@ TEST(OpusCli, OutputTypeSixEncodesAsOpusencDoesAtTheBitrateSetting) {
   std::uintmax_t last = 0;
   for (int kbps : {32, 128, 256}) {
     SCOPED_TRACE(kbps);
-    const auto r = RunCli("--set outputType=6 --set opusBitrate=" + std::to_string(kbps) + " " + Quote(wav));
+    const auto r = RunCli("--set outputType=6 --set existingOutput=1 --set opusBitrate=" + std::to_string(kbps) + " " + Quote(wav));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "done: " + (dir / "song.opus").string() + "\n");
     EXPECT_TRUE(Opusinfo(dir / "song.opus").Clean());

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "pipeline/output_names.h"
+
 namespace qmtest {
 
 namespace fs = std::filesystem;
@@ -30,6 +32,15 @@ void WriteText(const fs::path& file, std::string_view text) {
 
 void WriteFile(const fs::path& file, const std::vector<uint8_t>& bytes) {
   WriteText(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::vector<std::filesystem::path> TemporaryOutputs(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (output_names::IsTemporaryName(entry.path())) found.push_back(entry.path());
+  }
+  return found;
 }
 
 }  // namespace qmtest

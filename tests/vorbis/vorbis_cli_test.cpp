@@ -52,7 +52,7 @@ TEST(VorbisCli, OutputTypeTwoWritesOggAtTheQualitySetting) {
   int32_t lastNominal = 0;
   for (int quality : {1, 3, 10}) {
     SCOPED_TRACE(quality);
-    const auto r = RunCli("--set outputType=2 --set oggQuality=" + std::to_string(quality) + " " + Quote(wav));
+    const auto r = RunCli("--set outputType=2 --set existingOutput=1 --set oggQuality=" + std::to_string(quality) + " " + Quote(wav));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "done: " + (dir / "song.ogg").string() + "\n");
     EXPECT_TRUE(Ogginfo(dir / "song.ogg").Clean());
