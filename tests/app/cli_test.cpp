@@ -110,6 +110,23 @@ TEST(Cli, ExistingOutputKeepsBothReplacesOrSkips) {
   EXPECT_FALSE(std::filesystem::exists(dir / "a.wav (3).wav"));
 }
 
+// A skipped row is never one the lines wait for: with several files at
+// once, the rows after it still print their done: lines.
+TEST(Cli, ASkippedFileHoldsBackNoLaterLine) {
+  TTempDir dir;
+  for (const char* name : {"a.wav", "b.wav", "c.wav"}) WriteSineWav(dir / name, 8000, 1, 8, 800);
+  WriteText(dir / "a.wav.wav", "mine");
+  std::string args = "-j 2 --set existingOutput=2";
+  for (const char* name : {"a.wav", "b.wav", "c.wav"}) args += " " + Quote((dir / name).string());
+  const auto r = RunCli(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "skipped: " + (dir / "a.wav").string() + ": " +
+                       FormatMessage(kFmtOutputExists, {(dir / "a.wav.wav").string()}) + "\n" +
+                       "done: " + (dir / "b.wav.wav").string() + "\n" +
+                       "done: " + (dir / "c.wav.wav").string() + "\n");
+  EXPECT_EQ(ReadText(dir / "a.wav.wav"), "mine");
+}
+
 TEST(Cli, UsageErrors) {
   TTempDir dir;
   for (const std::string& args : {std::string(""), std::string("--set wavSr=fast x.wav"),
