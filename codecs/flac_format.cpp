@@ -35,6 +35,15 @@ QUELLMARK_FORMAT_DESCRIPTOR(flac) {
       static_cast<TFLACOut&>(sink).SetCompressionLevel(options.Integer("flacLevel"));
     };
     f.SinkTags = [](TAuFileOut& out) -> TAuTags* { return &static_cast<TFLACOut&>(out).Comments(); };
+    f.DecodeTolerance = [](const TAuFileOut& sink) {
+      // Lossless: read back in its own width (16 and 24 bits), the samples
+      // must be the very ones written. Other widths come back widened, so
+      // only their length is compared.
+      TDecodeTolerance t;
+      const int bits = sink.InputRecord().BitsPerSample;
+      t.Exact = bits == 16 || bits == 24;
+      return t;
+    };
     return f;
   }();
   return format;

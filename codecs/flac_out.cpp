@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <system_error>
 
 #include "codecs/flac_library.h"
@@ -33,7 +32,6 @@ void TFLACOut::SetCompressionLevel(int Value) {
 }
 
 void TFLACOut::Prepare() {
-  FileCreated = false;
   StreamError.clear();
   if (LoadFlacLibrary() == nullptr) throw EAuException(FlacLibraryLoadFailedMessage());
   if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
@@ -54,7 +52,6 @@ void TFLACOut::Prepare() {
   const uint64_t totalFrames = size > 0 ? static_cast<uint64_t>(size) / frameBytes : 0;
 
   Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
-  FileCreated = true;
   CreateMetadata(totalFrames);
   InitEncoder(totalFrames);
 }
@@ -192,12 +189,6 @@ void TFLACOut::ReleaseEncoder() {
 
 void TFLACOut::AfterClose() {
   ReleaseEncoder();
-  if (FileCreated && !ExceptionMessage.empty()) {
-    // Only a file: a device named as the output (/dev/null) stays.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(TargetFileName(), ec)) std::filesystem::remove(TargetFileName(), ec);
-  }
-  FileCreated = false;
   FComments.Clear();
   InputBlock = {};
   Samples = {};

@@ -77,5 +77,4 @@ class TFLACOut : public TAuFileOut {
   std::vector<FLAC__int32> Samples;
   int InputChannels = 0;
   int InputBits = 0;
-  bool FileCreated = false;
 };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <system_error>
 
 #include "codecs/opus_library.h"
@@ -59,7 +58,6 @@ TOpusOut::~TOpusOut() {
 void TOpusOut::SetBitrate(int Kbps) { FBitrate = std::clamp(Kbps, MinBitrate, MaxBitrate); }
 
 void TOpusOut::Prepare() {
-  FileCreated = false;
   StreamError.clear();
   if (LoadOpusEncLibrary() == nullptr) throw EAuException(OpusEncLibraryLoadFailedMessage());
   if (FileName().empty()) throw EAuException(kMsgOutputFileNameNotAssigned);
@@ -80,7 +78,6 @@ void TOpusOut::Prepare() {
     FloatSamples.assign(values, 0.0f);
 
   Stream = std::make_unique<TAuFileStream>(TargetFileName(), TAuFileStream::fmCreate);
-  FileCreated = true;
   CreateEncoder();
 }
 
@@ -165,12 +162,6 @@ void TOpusOut::ReleaseEncoder() {
 
 void TOpusOut::AfterClose() {
   ReleaseEncoder();
-  if (FileCreated && !ExceptionMessage.empty()) {
-    // Only a file: a device named as the output (/dev/null) stays.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(TargetFileName(), ec)) std::filesystem::remove(TargetFileName(), ec);
-  }
-  FileCreated = false;
   FComments.Clear();
   InputBlock = {};
   ShortSamples = {};

@@ -74,5 +74,4 @@ class TOpusOut : public TAuFileOut {
   std::vector<float> FloatSamples;
   int InputChannels = 0;
   int InputBits = 0;
-  bool FileCreated = false;
 };

@@ -287,13 +287,14 @@ INSTANTIATE_TEST_SUITE_P(EveryOutputType, VerifiedDelete,
                          ::testing::Values(TOutputKind{"WavPcm", 0, 0, 44100}, TOutputKind{"WavResampled", 0, 0, 22050},
                                            TOutputKind{"WavImaAdpcm", 0, 1, 44100}, TOutputKind{"Mp3", 1, 0, 44100},
                                            TOutputKind{"Ogg", 2, 0, 44100}, TOutputKind{"Wma", 3, 0, 44100},
-                                           TOutputKind{"Ape", 4, 0, 44100}),
+                                           TOutputKind{"Ape", 4, 0, 44100}, TOutputKind{"Flac", 5, 0, 44100},
+                                           TOutputKind{"Opus", 6, 0, 44100}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // One sample changed in a lossless output after it was written: the source
 // stays and the row fails with the reason.
 TEST(VerifiedDeleteRefuses, AFlippedSampleInALosslessOutput) {
-  for (int outputType : {0, 4}) {
+  for (int outputType : {0, 4, 5}) {
     SCOPED_TRACE(outputType);
     TFixture f;
     f.core.Settings.outputType = outputType;
@@ -302,7 +303,7 @@ TEST(VerifiedDeleteRefuses, AFlippedSampleInALosslessOutput) {
     f.core.Driver.BeforeCheck = [](const std::string& output) {
       auto bytes = ReadFile(output);
       // A sample's low byte well inside the audio (of a WAV file: of the
-      // data; of an APE file: of the compressed frames).
+      // data; of an APE or FLAC file: of the compressed frames).
       const std::size_t at = bytes.size() / 2;
       bytes[at] ^= 0x01;
       WriteFile(output, bytes);

@@ -18,7 +18,7 @@ inline int32_t scaledPrevious(int32_t prev) { return int32_t(uint32_t(prev) * 31
 // Room for this many pushes before a window has to be moved back.
 constexpr size_t kWindowSlack = 512;
 
-struct FilterSpec {
+struct FilterParams {
     int order;
     int shift;
 };
@@ -105,15 +105,15 @@ int32_t NNFilter::decompress(int32_t input, bool legacyRound) {
 }
 
 NNCascade::NNCascade(int level, int version) {
-    std::vector<FilterSpec> specs;
+    std::vector<FilterParams> params;
     switch (level) {
-    case 2000: specs = {{16, 11}}; break;
-    case 3000: specs = {{64, 11}}; break;
-    case 4000: specs = {{256, 13}, {32, 10}}; break;
-    case 5000: specs = {{1280, 15}, {256, 13}, {16, 11}}; break;
+    case 2000: params = {{16, 11}}; break;
+    case 3000: params = {{64, 11}}; break;
+    case 4000: params = {{256, 13}, {32, 10}}; break;
+    case 5000: params = {{1280, 15}, {256, 13}, {16, 11}}; break;
     default: break;
     }
-    for (const FilterSpec& s : specs) filters_.push_back(std::make_unique<NNFilter>(s.order, s.shift, version));
+    for (const FilterParams& s : params) filters_.push_back(std::make_unique<NNFilter>(s.order, s.shift, version));
 }
 
 void NNCascade::reset() {
