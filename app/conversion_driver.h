@@ -1,8 +1,10 @@
 // The conversion driver: turns the checked rows of the file list into output
-// files, one row after another. Each row is started on the main thread; the
-// sink converts on its worker thread and reports back through OnProgress and
-// OnDone, whose handlers start the next row. The window and the command line
-// are views of the same driver.
+// files, up to "jobs" rows at once, each on a pipeline set of its own (one
+// row after another with jobs=1; CD grabs always so). Each row is started on
+// the main thread; its sink converts on its worker thread and reports back
+// through OnProgress and OnDone, whose handlers check the output, delete the
+// source when asked and start the next checked row on the set that freed up.
+// The window and the command line are views of the same driver.
 #pragma once
 
 #include <chrono>
