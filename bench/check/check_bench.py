@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
-from mp3_bench import line, timed  # noqa: E402
+from mp3_bench import arguments, line, timed  # noqa: E402
 
 # name, settings (besides deleteSource), output extension
 OUTPUTS = [
@@ -32,12 +32,10 @@ OUTPUTS = [
 
 
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__)
+    args = arguments(__doc__, first=(300, 3))
+    if args is None:
         return 2
-    cli = os.path.join(sys.argv[1], "quellmark-cli")
-    seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 300
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    cli, seconds, runs = args
     work = tempfile.mkdtemp(prefix="check_bench_")
     ok = True
     try:

@@ -19,7 +19,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mp3"))
-from mp3_bench import line, timed, write_signal  # noqa: E402
+from mp3_bench import arguments, line, timed, write_signal  # noqa: E402
 
 TARGETS = [("Ogg q3", ".ogg", ["outputType=2", "oggQuality=3"]),
            ("MP3 128k", ".mp3", ["outputType=1", "Bitrate=128"])]
@@ -41,12 +41,10 @@ def outputs(folder):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print(__doc__)
+    args = arguments(__doc__, first=(8, 3))
+    if args is None:
         return 2
-    cli = os.path.join(sys.argv[1], "quellmark-cli")
-    files = int(sys.argv[2]) if len(sys.argv) > 2 else 8
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    cli, files, runs = args
     work = tempfile.mkdtemp(prefix="jobs_bench_")
     failed = False
     try:

@@ -58,15 +58,15 @@ def timed(cmd):
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
-def arguments(doc, program="quellmark-cli", extra=()):
+def arguments(doc, program="quellmark-cli", extra=(), first=(300, 5)):
     """BUILD_BIN_DIR [SECONDS] [RUNS] [extra...] from the command line: the
-    program's path, the seconds (default 300), the runs (default 5) and the
+    program's path, the seconds and the runs (defaults given by first) and the
     extra values (their defaults given); None after printing the usage."""
     if len(sys.argv) < 2:
         print(doc)
         return None
     values = [int(v) for v in sys.argv[2:]]
-    defaults = [300, 5, *extra]
+    defaults = [*first, *extra]
     values += defaults[len(values):]
     return (os.path.join(sys.argv[1], program), *values[:len(defaults)])
 
