@@ -1,5 +1,6 @@
 #include "codecs/vorbis_out.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -64,7 +65,7 @@ void TVorbisOut::Prepare() {
   if (InputBits != 8 && InputBits != 16 && InputBits != 24 && InputBits != 32)
     throw EAuException(VorbisUnsupportedWidthMessage(InputBits));
   const uint32_t frameSize = static_cast<uint32_t>(InputChannels * (InputBits / 8));
-  InputBlockBytes = InputBlockSize - InputBlockSize % frameSize;
+  InputBlockBytes = InputBlockFrames * frameSize;
   InputBlock.assign(InputBlockBytes, 0);
   OpenTarget();
   InitEncoder();
@@ -147,24 +148,37 @@ void TVorbisOut::Analyse(uint32_t Bytes) {
   const std::size_t width = static_cast<std::size_t>(InputBits / 8);
   const std::size_t frames = Bytes / (channels * width);
   float** buffers = VorbisLibrary().analysis_buffer(&DspState, static_cast<int>(frames));
+  // The channels' buffers, held here so that storing a sample does not make
+  // the compiler read the pointers again.
+  std::array<float*, kVorbisMaxChannels> out{};
+  std::copy_n(buffers, channels, out.begin());
   const uint8_t* in = InputBlock.data();
   // Every width by what it is, each to the same full scale of 1.
   switch (InputBits) {
     case 8:
       for (std::size_t f = 0; f < frames; ++f)
-        for (std::size_t c = 0; c < channels; ++c, ++in) buffers[c][f] = (static_cast<int>(*in) - 128) / 128.0f;
+        for (std::size_t c = 0; c < channels; ++c, ++in) out[c][f] = (static_cast<int>(*in) - 128) / 128.0f;
       break;
     case 16:
+      if (channels == 2) {
+        float* left = out[0];
+        float* right = out[1];
+        for (std::size_t f = 0; f < frames; ++f, in += 4) {
+          left[f] = static_cast<int16_t>(in[0] | (in[1] << 8)) / 32768.0f;
+          right[f] = static_cast<int16_t>(in[2] | (in[3] << 8)) / 32768.0f;
+        }
+        break;
+      }
       for (std::size_t f = 0; f < frames; ++f)
         for (std::size_t c = 0; c < channels; ++c, in += 2)
-          buffers[c][f] = static_cast<int16_t>(in[0] | (in[1] << 8)) / 32768.0f;
+          out[c][f] = static_cast<int16_t>(in[0] | (in[1] << 8)) / 32768.0f;
       break;
     case 24:
       for (std::size_t f = 0; f < frames; ++f)
         for (std::size_t c = 0; c < channels; ++c, in += 3) {
           const auto v = static_cast<int32_t>((static_cast<uint32_t>(in[0]) << 8) | (static_cast<uint32_t>(in[1]) << 16) |
                                               (static_cast<uint32_t>(in[2]) << 24));
-          buffers[c][f] = static_cast<float>(v >> 8) / 8388608.0f;
+          out[c][f] = static_cast<float>(v >> 8) / 8388608.0f;
         }
       break;
     default:
@@ -173,7 +187,7 @@ void TVorbisOut::Analyse(uint32_t Bytes) {
           const auto v = static_cast<int32_t>(static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
                                               (static_cast<uint32_t>(in[2]) << 16) |
                                               (static_cast<uint32_t>(in[3]) << 24));
-          buffers[c][f] = static_cast<float>(static_cast<double>(v) / 2147483648.0);
+          out[c][f] = static_cast<float>(static_cast<double>(v) / 2147483648.0);
         }
       break;
   }

@@ -34,8 +34,10 @@ int VorbisBitrateValue(TVorbisBitRate Value);
 
 class TVorbisOut : public TAuFileOut {
  public:
-  // Bytes of input taken per step.
-  static constexpr uint32_t InputBlockSize = 24576;
+  // Frames of input taken per step. The encoder moves all the input it
+  // still holds down its buffers at every block it takes out, so it is given
+  // little at a time: a block's worth of a long block's hop.
+  static constexpr uint32_t InputBlockFrames = 1024;
 
   explicit TVorbisOut(TComponent* AOwner = nullptr);
   ~TVorbisOut() override;

@@ -78,8 +78,16 @@ std::size_t TAuFileStream::Read(void* Buffer, std::size_t Count) {
 }
 
 std::size_t TAuFileStream::Write(const void* Buffer, std::size_t Count) {
-  return TransferAll([fd = FHandle](const char* p, std::size_t n) { return ::write(fd, p, n); },
-                     static_cast<const char*>(Buffer), Count, FLastError);
+  const std::size_t done = TransferAll([fd = FHandle](const char* p, std::size_t n) { return ::write(fd, p, n); },
+                                       static_cast<const char*>(Buffer), Count, FLastError);
+  FUnsubmitted += done;
+  if (FUnsubmitted >= WriteOutBytes) {
+    FUnsubmitted = 0;
+    // Only a start, which does not wait for the disk: whether the data got
+    // there is for the sync to tell, so a failure here is not one.
+    (void)::sync_file_range(FHandle, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+  return done;
 }
 
 int64_t TAuFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {

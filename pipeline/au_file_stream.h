@@ -40,6 +40,12 @@ class TAuFileStream : public TStream {
   // -1 once closed.
   int Handle() const { return FHandle; }
 
+  // Written bytes after which the system is asked to start writing them out:
+  // an output is synced before it takes its final name, and writing it out
+  // while the rest is still encoded leaves that sync little to wait for.
+  static constexpr std::size_t WriteOutBytes = std::size_t{8} << 20;
+
  private:
   int FHandle = -1;
+  std::size_t FUnsubmitted = 0;
 };

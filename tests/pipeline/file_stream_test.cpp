@@ -4,9 +4,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "pipeline/au_exception.h"
 #include "pipeline/au_memory_stream.h"
@@ -46,6 +48,36 @@ TEST(FileStream, CreateTruncatesAndOpenModesGiveTheirAccess) {
   }
   TAuFileStream again(file, TAuFileStream::fmCreate);
   EXPECT_EQ(again.Size(), 0) << "create truncates an existing file";
+}
+
+// Past the write-out mark the system is asked to start writing the file out:
+// that changes nothing of what is written, patched afterwards or read back,
+// and a stream with no file behind it takes no failure from it.
+TEST(FileStream, WritingPastTheWriteOutMarkKeepsEveryByte) {
+  TTempDir dir;
+  const auto file = dir / "big.bin";
+  const std::size_t total = 2 * TAuFileStream::WriteOutBytes + 1001;
+  std::vector<uint8_t> expected(total);
+  for (std::size_t i = 0; i < total; ++i) expected[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+  {
+    TAuFileStream s(file, TAuFileStream::fmCreate);
+    for (std::size_t at = 0; at < total; at += 65521) {
+      s.WriteBuffer(expected.data() + at, std::min<std::size_t>(65521, total - at));
+    }
+    // A header patched once the data is written.
+    s.Seek(0, TSeekOrigin::soBeginning);
+    s.WriteBuffer("RIFF", 4);
+    std::memcpy(expected.data(), "RIFF", 4);
+    s.Close();
+  }
+  TAuFileStream back(file, TAuFileStream::fmOpenRead);
+  std::vector<uint8_t> got(total + 1);
+  EXPECT_EQ(back.Read(got.data(), got.size()), total);
+  got.resize(total);
+  EXPECT_TRUE(got == expected);
+
+  TAuFileStream null("/dev/null", TAuFileStream::fmOpenWrite);
+  EXPECT_NO_THROW(null.WriteBuffer(expected.data(), total));
 }
 
 TEST(FileStream, FailedOpenRaisesTheSystemText) {
