@@ -1,6 +1,5 @@
 #include "codecs/vorbis_out.h"
 
-#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -148,21 +147,19 @@ void TVorbisOut::Analyse(uint32_t Bytes) {
   const std::size_t width = static_cast<std::size_t>(InputBits / 8);
   const std::size_t frames = Bytes / (channels * width);
   float** buffers = VorbisLibrary().analysis_buffer(&DspState, static_cast<int>(frames));
-  // The channels' buffers, held here so that storing a sample does not make
-  // the compiler read the pointers again.
-  std::array<float*, kVorbisMaxChannels> out{};
-  std::copy_n(buffers, channels, out.begin());
   const uint8_t* in = InputBlock.data();
   // Every width by what it is, each to the same full scale of 1.
   switch (InputBits) {
     case 8:
       for (std::size_t f = 0; f < frames; ++f)
-        for (std::size_t c = 0; c < channels; ++c, ++in) out[c][f] = (static_cast<int>(*in) - 128) / 128.0f;
+        for (std::size_t c = 0; c < channels; ++c, ++in) buffers[c][f] = (static_cast<int>(*in) - 128) / 128.0f;
       break;
     case 16:
       if (channels == 2) {
-        float* left = out[0];
-        float* right = out[1];
+        // The common case, with both channels' pointers held in registers
+        // rather than read again after every stored sample.
+        float* left = buffers[0];
+        float* right = buffers[1];
         for (std::size_t f = 0; f < frames; ++f, in += 4) {
           left[f] = static_cast<int16_t>(in[0] | (in[1] << 8)) / 32768.0f;
           right[f] = static_cast<int16_t>(in[2] | (in[3] << 8)) / 32768.0f;
@@ -171,14 +168,14 @@ void TVorbisOut::Analyse(uint32_t Bytes) {
       }
       for (std::size_t f = 0; f < frames; ++f)
         for (std::size_t c = 0; c < channels; ++c, in += 2)
-          out[c][f] = static_cast<int16_t>(in[0] | (in[1] << 8)) / 32768.0f;
+          buffers[c][f] = static_cast<int16_t>(in[0] | (in[1] << 8)) / 32768.0f;
       break;
     case 24:
       for (std::size_t f = 0; f < frames; ++f)
         for (std::size_t c = 0; c < channels; ++c, in += 3) {
           const auto v = static_cast<int32_t>((static_cast<uint32_t>(in[0]) << 8) | (static_cast<uint32_t>(in[1]) << 16) |
                                               (static_cast<uint32_t>(in[2]) << 24));
-          out[c][f] = static_cast<float>(v >> 8) / 8388608.0f;
+          buffers[c][f] = static_cast<float>(v >> 8) / 8388608.0f;
         }
       break;
     default:
@@ -187,7 +184,7 @@ void TVorbisOut::Analyse(uint32_t Bytes) {
           const auto v = static_cast<int32_t>(static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
                                               (static_cast<uint32_t>(in[2]) << 16) |
                                               (static_cast<uint32_t>(in[3]) << 24));
-          out[c][f] = static_cast<float>(static_cast<double>(v) / 2147483648.0);
+          buffers[c][f] = static_cast<float>(static_cast<double>(v) / 2147483648.0);
         }
       break;
   }

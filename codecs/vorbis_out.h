@@ -36,7 +36,7 @@ class TVorbisOut : public TAuFileOut {
  public:
   // Frames of input taken per step. The encoder moves all the input it
   // still holds down its buffers at every block it takes out, so it is given
-  // little at a time: a block's worth of a long block's hop.
+  // little at a time.
   static constexpr uint32_t InputBlockFrames = 1024;
 
   explicit TVorbisOut(TComponent* AOwner = nullptr);
