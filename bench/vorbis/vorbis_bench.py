@@ -7,7 +7,8 @@ Both encoders must give streams that decode to the same samples, and both
 decoders the same WAV data.
 
 usage: vorbis_bench.py BUILD_BIN_DIR [SECONDS] [RUNS]
-Prints the median wall-clock and CPU seconds of RUNS runs each (alternating
+Prints the median wall-clock and CPU seconds of RUNS runs each (15 unless
+given: the two encoders differ by less than one run's noise; alternating
 the programs, so that a change of load hits both), the ratios ours/theirs
 (goals: 1.03 for encoding, 1.10 for decoding), and the load average before
 and after: on a loaded machine the CPU times are the steadier figure, and
@@ -44,7 +45,7 @@ def main():
         return 2
     cli = os.path.join(sys.argv[1], "quellmark-cli")
     seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 300
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 15
     work = tempfile.mkdtemp(prefix="vorbis_bench_")
     try:
         wav = os.path.join(work, "in.wav")
