@@ -22,6 +22,8 @@ inline void TPcmDigest::MixStripe(const uint8_t* Stripe) {
 }
 
 void TPcmDigest::Add(const void* Data, std::size_t Count) {
+  // An empty block may come with no buffer at all.
+  if (Count == 0) return;
   const auto* p = static_cast<const uint8_t*>(Data);
   FBytes += static_cast<int64_t>(Count);
   // Complete a stripe left over from the previous block first.
