@@ -1,5 +1,6 @@
 #include "pipeline/pcm_digest.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -28,7 +29,7 @@ void TPcmDigest::Add(const void* Data, std::size_t Count) {
   FBytes += static_cast<int64_t>(Count);
   // Complete a stripe left over from the previous block first.
   if (FPendingBytes != 0) {
-    const std::size_t take = Count < StripeBytes - FPendingBytes ? Count : StripeBytes - FPendingBytes;
+    const std::size_t take = std::min(Count, StripeBytes - FPendingBytes);
     std::memcpy(FPending + FPendingBytes, p, take);
     FPendingBytes += take;
     p += take;
@@ -38,6 +39,7 @@ void TPcmDigest::Add(const void* Data, std::size_t Count) {
     FPendingBytes = 0;
   }
   // The states live in locals here, so the compiler keeps them in registers.
+  static_assert(Lanes == 4, "the loop below mixes one word per lane");
   uint64_t s0 = FState[0], s1 = FState[1], s2 = FState[2], s3 = FState[3];
   for (; Count >= StripeBytes; p += StripeBytes, Count -= StripeBytes) {
     s0 = Mix(s0, WordAt(p));
