@@ -18,8 +18,22 @@ inline uint64_t WordAt(const uint8_t* p) {
 
 }  // namespace
 
-inline void TPcmDigest::MixStripe(const uint8_t* Stripe) {
-  for (std::size_t lane = 0; lane < Lanes; ++lane) FState[lane] = Mix(FState[lane], WordAt(Stripe + 8 * lane));
+const uint8_t* TPcmDigest::MixStripes(const uint8_t* p, std::size_t Stripes) {
+  // The states live in locals here, so the compiler keeps them in registers
+  // (the input's bytes could otherwise alias the members).
+  static_assert(Lanes == 4, "the loop below mixes one word per lane");
+  uint64_t s0 = FState[0], s1 = FState[1], s2 = FState[2], s3 = FState[3];
+  for (; Stripes > 0; --Stripes, p += StripeBytes) {
+    s0 = Mix(s0, WordAt(p));
+    s1 = Mix(s1, WordAt(p + 8));
+    s2 = Mix(s2, WordAt(p + 16));
+    s3 = Mix(s3, WordAt(p + 24));
+  }
+  FState[0] = s0;
+  FState[1] = s1;
+  FState[2] = s2;
+  FState[3] = s3;
+  return p;
 }
 
 void TPcmDigest::Add(const void* Data, std::size_t Count) {
@@ -35,22 +49,11 @@ void TPcmDigest::Add(const void* Data, std::size_t Count) {
     p += take;
     Count -= take;
     if (FPendingBytes < StripeBytes) return;
-    MixStripe(FPending);
+    MixStripes(FPending, 1);
     FPendingBytes = 0;
   }
-  // The states live in locals here, so the compiler keeps them in registers.
-  static_assert(Lanes == 4, "the loop below mixes one word per lane");
-  uint64_t s0 = FState[0], s1 = FState[1], s2 = FState[2], s3 = FState[3];
-  for (; Count >= StripeBytes; p += StripeBytes, Count -= StripeBytes) {
-    s0 = Mix(s0, WordAt(p));
-    s1 = Mix(s1, WordAt(p + 8));
-    s2 = Mix(s2, WordAt(p + 16));
-    s3 = Mix(s3, WordAt(p + 24));
-  }
-  FState[0] = s0;
-  FState[1] = s1;
-  FState[2] = s2;
-  FState[3] = s3;
+  p = MixStripes(p, Count / StripeBytes);
+  Count %= StripeBytes;
   std::memcpy(FPending, p, Count);
   FPendingBytes = Count;
 }

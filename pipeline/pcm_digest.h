@@ -20,7 +20,8 @@ class TPcmDigest {
   // hash keeps pace with a decoder's output rather than adding to it.
   static constexpr std::size_t Lanes = 4;
   static constexpr std::size_t StripeBytes = Lanes * 8;
-  void MixStripe(const uint8_t* Stripe);
+  // Mixes Stripes whole stripes from p; returns the end of them.
+  const uint8_t* MixStripes(const uint8_t* p, std::size_t Stripes);
 
   uint64_t FState[Lanes] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
                             0x85EBCA77C2B2AE63ull};
